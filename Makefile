@@ -1,0 +1,35 @@
+# Front door: `make run` and `make test` set up everything they need on a fresh Debian machine.
+BUILD ?= build
+JOBS ?= 2
+CMAKE_ARGS ?=
+CTEST_ARGS ?=
+
+.PHONY: all deps build run test install clean format
+
+all: build
+
+deps:
+	@tools/install-deps.sh build
+
+# Configure once; later runs only build what changed.
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/app/tilemaven
+
+test-deps:
+	@tools/install-deps.sh build test
+
+test: test-deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

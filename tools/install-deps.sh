@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs whatever the build and the tests need and this machine lacks; installs nothing twice.
+# Usage: install-deps.sh [build|test|bench|fuzz]...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg-dev)
+for need in "$@"; do
+    case "$need" in
+    build) ;;
+    test) packages+=(xvfb xauth desktop-file-utils appstream chromium nodejs npm libjpeg-turbo-progs
+                     clang libclang-rt-14-dev) ;;
+    bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+# nodejs and npm may come from elsewhere than Debian; a working command is enough.
+filtered=()
+for p in "${missing[@]}"; do
+    case "$p" in
+    nodejs) command -v node >/dev/null || filtered+=("$p") ;;
+    npm) command -v npm >/dev/null || filtered+=("$p") ;;
+    *) filtered+=("$p") ;;
+    esac
+done
+missing=("${filtered[@]}")
+
+if ((${#missing[@]})); then
+    sudo=()
+    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+fi
