@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+// The framework's registry of document file types: what an open dialog's filter can name.
+class FileTypeRegistry {
+public:
+    struct Entry {
+        QString name, macCreator, macType, extensions;
+    };
+    static FileTypeRegistry& instance();
+
+    void registerType(const QString& name, const QString& macCreator, const QString& macType,
+                      const QString& extensions);
+    void deregisterType(const QString& name);
+    bool contains(const QString& name) const;
+    const Entry* find(const QString& name) const;
+    std::vector<Entry> entries() const; // in order of registration
+
+    // Turns a filter such as "image/jpeg;image/gif" into open-dialog name filters built from the
+    // registered extensions, e.g. "image/jpeg (*.jpe *.jpeg *.jpg)". Unknown names are skipped.
+    QStringList nameFilters(const QString& typeList) const;
+
+    // Every registry call, for tests: "register NAME CREATOR TYPE EXTENSIONS" / "deregister NAME".
+    const QStringList& log() const { return m_log; }
+    void clearLog() { m_log.clear(); }
+
+private:
+    std::vector<Entry> m_entries;
+    QStringList m_log;
+};
+
+class FileType {
+public:
+    FileType() = default;
+    ~FileType(); // Deregister
+    FileType(const FileType&) = delete;
+    FileType& operator=(const FileType&) = delete;
+
+    void Register();
+    void Deregister();
+
+    QString Name() const { return mName; }
+    QString MacCreator() const { return mMacCreator; }
+    QString MacType() const { return mMacType; }
+    QString Extensions() const { return mExtension; }
+    void setName(const QString& v);
+    void setMacCreator(const QString& v);
+    void setMacType(const QString& v);
+    void setExtensions(const QString& v);
+
+    bool isRegistered() const { return mRegistered; }
+
+    // The type used as a string: registers it and gives its name.
+    explicit operator QString();
+
+private:
+    QString mName, mMacCreator, mMacType, mExtension;
+    bool mRegistered = false;
+};
+
+// type + type, type + string, string + type: each registers the types involved and joins the
+// names with ";".
+QString operator+(FileType& left, FileType& right);
+QString operator+(FileType& left, const QString& right);
+QString operator+(const QString& left, FileType& right);
+
+struct FileTypes {
+    static std::shared_ptr<FileType> pImageJpeg;
+    static std::shared_ptr<FileType> pImageGif;
+    static std::shared_ptr<FileType> pTextPlain;
+    static void Initialize();
+    static void Release(); // JPEG, then GIF, then text
+};
+
+void InitFileTypes();
+
+} // namespace platform

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QWidget;
+
+namespace platform {
+
+// Everything that needs a person at the screen. The application talks to the user only through
+// this, so tests can hand in a scripted stand-in.
+class Interaction {
+public:
+    virtual ~Interaction() = default;
+
+    // A modal message with one button; returns once dismissed. `detail`, when given, is one short
+    // line of informative text under the message.
+    virtual void msgBox(const QString& text, const QString& detail = {}) = 0;
+    // A modal open dialog offering only files that match `nameFilters` (QFileDialog syntax).
+    // Returns the chosen file's path, or an empty string when cancelled.
+    virtual QString getOpenFile(const QStringList& nameFilters) = 0;
+    // A modal choose-folder dialog. Returns the folder's path, or an empty string when cancelled.
+    virtual QString selectFolder() = 0;
+    // Asks the application to end with `code` once control is back in the event loop.
+    virtual void quit(int code) = 0;
+    // Opens `url` in the user's browser; the result is not looked at.
+    virtual void showUrl(const QUrl& url) = 0;
+};
+
+// The real thing, over QMessageBox, QFileDialog, QCoreApplication and QDesktopServices.
+class QtInteraction final : public Interaction {
+public:
+    void msgBox(const QString& text, const QString& detail = {}) override;
+    QString getOpenFile(const QStringList& nameFilters) override;
+    QString selectFolder() override;
+    void quit(int code) override;
+    void showUrl(const QUrl& url) override;
+
+    // The window that dialogs and messages belong to; may be null.
+    void setParentWidget(QWidget* parent) { m_parent = parent; }
+
+private:
+    QWidget* m_parent = nullptr;
+};
+
+// The instance the application uses; tests replace it with setInteraction().
+Interaction& interaction();
+void setInteraction(Interaction* replacement); // nullptr restores the Qt one
+
+// The cooperative yield of the slicing loops: lets the event loop run pending work, no waiting.
+void yieldToEvents();
+
+} // namespace platform

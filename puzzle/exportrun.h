@@ -1,0 +1,41 @@
+#pragma once
+
+#include "sizetable.h"
+
+#include <QImage>
+#include <QString>
+
+#include <array>
+
+namespace platform {
+class Interaction;
+}
+
+namespace puzzle {
+
+// What the export run needs of the main window and of the page field.
+class ExportHost {
+public:
+    virtual ~ExportHost() = default;
+    // Whether each size button, RadioButton1 to RadioButton7, is selected.
+    virtual std::array<bool, kSizeCount> sizeButtonStates() const = 0;
+    // Shows `piece` in the preview canvas.
+    virtual void setPreview(const QImage& piece) = 0;
+    virtual QString pageFieldText() const = 0;
+    virtual void setPageFieldText(const QString& text) = 0;
+};
+
+enum class ExportResult { Written, Cancelled, Failed };
+
+inline constexpr const char* kChoosePicture = "Choose the picture you want to use";
+inline constexpr const char* kNeedPicture = "You need to select a  picture file";
+inline constexpr const char* kChooseFolder = "Now choose the folder to save your project";
+inline constexpr const char* kNeedFolder = "you must select a folder";
+inline constexpr const char* kFailure = "There has been an error, probably not enough memory.";
+
+// Asks for the picture and the folder, writes the pieces, "white.jpg" and index.html (the page
+// field's text followed by `tableText`), and says how it ended. Cancelling asks the application
+// to quit; a failure shows the one failure message with its cause.
+ExportResult redraw(ExportHost& host, platform::Interaction& ui, const QString& tableText);
+
+} // namespace puzzle

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "exportrun.h"
+#include "sizetable.h"
+
+#include <QString>
+
+namespace puzzle {
+
+class SizeCommandHost : public ExportHost {
+public:
+    virtual bool sizeButtonSelected(const SizeRow& row) const = 0;
+    virtual bool solveButtonTicked() const = 0;
+};
+
+// Replaces every ddd, then ppp, then qqq of `text` by the row's texts, by regular expression.
+QString fillPlaceholders(QString text, const SizeRow& row);
+
+// The piece table and the footer for the row.
+QString buildTableText(const SizeRow& row, bool solveButton);
+
+inline constexpr const char* kDone = "Done";
+
+// The whole generation of one puzzle for `row`: fill the page field, build the table text, run the
+// export, "Done" when the folder was written, then quit. Nothing happens when the row's button is
+// not selected.
+void runSizeCommand(const SizeRow& row, SizeCommandHost& host, platform::Interaction& ui);
+
+} // namespace puzzle

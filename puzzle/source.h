@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+namespace puzzle {
+
+// A decoded or decodable picture, read from the top down in bands of whole rows. A whole decoded
+// QImage is one kind; a JPEG decoded band by band, never whole, is another.
+class Source {
+public:
+    virtual ~Source() = default;
+    virtual QSize size() const = 0;
+    // The next `rows` rows as an image of the full width (formats RGB32 or ARGB32), continuing where
+    // the last call stopped. False with `error` set when the data runs out or is damaged.
+    virtual bool nextRows(int rows, QImage& band, QString& error) = 0;
+};
+
+// A source over an already decoded picture.
+std::unique_ptr<Source> sourceFromImage(QImage image);
+
+// Opens the picture file at `path` for slicing; nullptr with `error` set when it cannot be read.
+// Checks what can be checked before anything is written: format, dimensions, header damage.
+std::unique_ptr<Source> openSource(const QString& path, QString& error);
+
+} // namespace puzzle
