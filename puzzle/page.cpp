@@ -117,7 +117,9 @@ constexpr std::string_view kSolveButton =
 
 } // namespace
 
-std::string_view pageTemplate() { return kTemplate; }
+std::string_view pageTemplate() {
+    return kTemplate;
+}
 
 std::string replaceAll(std::string text, std::string_view placeholder,
                        std::string_view replacement) {
@@ -168,7 +170,9 @@ std::string solveFooterB() {
     return std::string(kSolveButton) + "</FORM><p>" + credit() + "</body></html>";
 }
 
-std::string plainFooter() { return "<p>" + credit() + "</body></html>"; }
+std::string plainFooter() {
+    return "<p>" + credit() + "</body></html>";
+}
 
 std::string footerFor(const SizeRow& row, bool solveButton) {
     if (!solveButton)

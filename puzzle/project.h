@@ -40,9 +40,13 @@ struct ProjectOutcome {
     QSize pictureSize;
 };
 
-// The whole folder: pieces, "white.jpg" and "index.html" holding `pageText` byte for byte, moved into
-// place only when all are complete. On failure the folder is left as it was.
-ProjectOutcome writeProject(Source& source, int n, const QString& folder, const QByteArray& pageText,
+// The whole folder: pieces, "white.jpg" and "index.html" holding `pageText` byte for byte, moved
+// into place only when all are complete. On failure the folder is left as it was.
+ProjectOutcome writeProject(Source& source, int n, const QString& folder,
+                            const QByteArray& pageText, const SliceCallbacks& callbacks = {});
+// The same, with the page asked for only once the pieces are staged.
+ProjectOutcome writeProject(Source& source, int n, const QString& folder,
+                            const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks = {});
 
 } // namespace puzzle

@@ -14,8 +14,8 @@ class Source {
 public:
     virtual ~Source() = default;
     virtual QSize size() const = 0;
-    // The next `rows` rows as an image of the full width (formats RGB32 or ARGB32), continuing where
-    // the last call stopped. False with `error` set when the data runs out or is damaged.
+    // The next `rows` rows as an image of the full width (formats RGB32 or ARGB32), continuing
+    // where the last call stopped. False with `error` set when the data runs out or is damaged.
     virtual bool nextRows(int rows, QImage& band, QString& error) = 0;
 };
 

@@ -62,11 +62,12 @@ private slots:
         QCOMPARE(lines[0], "<HTML><HEAD>");
         QCOMPARE(lines[22], "function  setit()");
         QCOMPARE(lines[69], "function  sol()");
-        QCOMPARE(lines[93], "<TABLE BORDER=\"0\"  CELLSPACING=\"0\" CELLPADDING=\"0\" ALIGN=\"center\">");
+        QCOMPARE(lines[93],
+                 "<TABLE BORDER=\"0\"  CELLSPACING=\"0\" CELLPADDING=\"0\" ALIGN=\"center\">");
         QCOMPARE(lines[94], "\t<TR>");
         QCOMPARE(lines[95], "\t");
-        for (int empty : {5, 6, 7, 8, 9, 15, 16, 18, 22, 26, 29, 32, 35, 38, 42, 46, 47, 49, 51, 59,
-                          61, 66, 67, 69, 72, 76, 78, 79, 81, 82, 85, 86, 88, 89, 90, 91})
+        for (int empty : {5,  6,  7,  8,  9,  15, 16, 18, 22, 26, 29, 32, 35, 38, 42, 46, 47, 49,
+                          51, 59, 61, 66, 67, 69, 72, 76, 78, 79, 81, 82, 85, 86, 88, 89, 90, 91})
             QVERIFY2(lines[std::size_t(empty - 1)].empty(), std::to_string(empty).c_str());
     }
 
@@ -116,9 +117,9 @@ private slots:
     }
 
     void footers() {
-        const std::string credit =
-            "<SMALL><B>Tilemaven</B>, puzzle maker available at <A HREF='" +
-            std::string(kMakerUrl) + "'>" + std::string(kMakerUrlText) + "</A> </SMALL></p>";
+        const std::string credit = "<SMALL><B>Tilemaven</B>, puzzle maker available at <A HREF='" +
+                                   std::string(kMakerUrl) + "'>" + std::string(kMakerUrlText) +
+                                   "</A> </SMALL></p>";
         const std::string button =
             "<p><FORM ><INPUT TYPE='button' VALUE='Solve It For Me' onClick='sol()'>";
         QCOMPARE(solveFooterA(), button + "<p>" + credit + "</FORM></body></html>");
@@ -157,7 +158,8 @@ private slots:
         QVERIFY(page.ends_with("</body></html>"));
 
         // Walk the table: cells in index order, one separator after every row but the last.
-        const std::regex token(R"(<td><A HREF='JavaScript:void doit\((\d+),document\.images\[(\d+)\]\.src\)'[^]*?</td>|</tr><tr>|</tr><TR>|</tr></table>)");
+        const std::regex token(
+            R"(<td><A HREF='JavaScript:void doit\((\d+),document\.images\[(\d+)\]\.src\)'[^]*?</td>|</tr><tr>|</tr><TR>|</tr></table>)");
         std::vector<std::string> seen;
         int cells = 0;
         std::size_t end = 0;
@@ -171,7 +173,8 @@ private slots:
                 QCOMPARE(m[2].str(), std::to_string(cells));
                 ++cells;
                 if (cells % n == 0)
-                    seen.push_back(cells == n * n ? "</tr></table>" : std::string(row.separator(cells / n - 1)));
+                    seen.push_back(cells == n * n ? "</tr></table>"
+                                                  : std::string(row.separator(cells / n - 1)));
             } else {
                 QVERIFY(!seen.empty());
                 QCOMPARE(m[0].str(), seen.back());

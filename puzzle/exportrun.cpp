@@ -1,0 +1,90 @@
+#include "exportrun.h"
+
+#include "filetypes.h"
+#include "interaction.h"
+#include "project.h"
+#include "stagedfolder.h"
+
+#include <exception>
+
+namespace puzzle {
+namespace {
+
+// Failures end the run with the one message; the detail says what actually went wrong.
+struct RunFailure {
+    QString detail;
+};
+
+QStringList pictureFilters() {
+    using platform::FileTypes;
+    if (!FileTypes::pImageJpeg || !FileTypes::pImageGif)
+        platform::FileTypes::Initialize();
+    const QString filter = *FileTypes::pImageJpeg + *FileTypes::pImageGif;
+    return platform::FileTypeRegistry::instance().nameFilters(filter);
+}
+
+ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tableText) {
+    ui.msgBox(QString::fromLatin1(kChoosePicture));
+    const QString picture = ui.getOpenFile(pictureFilters());
+    if (picture.isEmpty()) {
+        ui.msgBox(QString::fromLatin1(kNeedPicture));
+        ui.quit(0);
+        return ExportResult::Cancelled;
+    }
+
+    QString error;
+    const std::unique_ptr<Source> source = openSource(picture, error);
+    if (!source)
+        throw RunFailure{error};
+
+    ui.msgBox(QString::fromLatin1(kChooseFolder));
+    const QString folder = ui.selectFolder();
+    if (folder.isEmpty()) {
+        ui.msgBox(QString::fromLatin1(kNeedFolder));
+        ui.quit(0);
+        return ExportResult::Cancelled;
+    }
+
+    // The page joins the field only once the pieces are made, so a failed slicing leaves it as it
+    // was.
+    const auto page = [&] {
+        host.setPageFieldText(host.pageFieldText() + tableText);
+        return host.pageFieldText().toUtf8();
+    };
+
+    const SizeRow* row = selectedRow(host.sizeButtonStates());
+    if (!row) {
+        // Without a size there are no pieces to make; the page is still written.
+        platform::StagedFolder out(folder);
+        if (!out.write(QStringLiteral("index.html"), page()) || !out.commit())
+            throw RunFailure{out.errorString()};
+        return ExportResult::Written;
+    }
+
+    SliceCallbacks callbacks;
+    callbacks.preview = [&host](int, const QImage& piece) { host.setPreview(piece); };
+    callbacks.yield = platform::yieldToEvents;
+    const ProjectOutcome outcome = writeProject(*source, row->n, folder, page, callbacks);
+    if (!outcome.ok)
+        throw RunFailure{outcome.error};
+    return ExportResult::Written;
+}
+
+} // namespace
+
+ExportResult redraw(ExportHost& host, platform::Interaction& ui, const QString& tableText) {
+    QString detail;
+    try {
+        return run(host, ui, tableText);
+    } catch (const RunFailure& failure) {
+        detail = failure.detail;
+    } catch (const std::bad_alloc&) {
+        detail = QStringLiteral("Not enough memory.");
+    } catch (const std::exception& e) {
+        detail = QString::fromLocal8Bit(e.what());
+    }
+    ui.msgBox(QString::fromLatin1(kFailure), detail);
+    return ExportResult::Failed;
+}
+
+} // namespace puzzle

@@ -1,0 +1,54 @@
+#include "source.h"
+
+#include "picture.h"
+
+namespace puzzle {
+namespace {
+
+class ImageSource final : public Source {
+public:
+    explicit ImageSource(QImage image)
+        : m_image(std::move(image)) {
+        if (m_image.format() != QImage::Format_RGB32 && m_image.format() != QImage::Format_ARGB32)
+            m_image = m_image.convertToFormat(m_image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                        : QImage::Format_RGB32);
+    }
+
+    QSize size() const override { return m_image.size(); }
+
+    bool nextRows(int rows, QImage& band, QString& error) override {
+        if (rows < 0 || m_next + rows > m_image.height()) {
+            error = QStringLiteral("The picture has fewer rows than asked for.");
+            return false;
+        }
+        band = m_image.copy(0, m_next, m_image.width(), rows);
+        if (rows > 0 && band.isNull()) {
+            error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+            return false;
+        }
+        m_next += rows;
+        return true;
+    }
+
+private:
+    QImage m_image;
+    int m_next = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Source> sourceFromImage(QImage image) {
+    return std::make_unique<ImageSource>(std::move(image));
+}
+
+std::unique_ptr<Source> openSource(const QString& path, QString& error) {
+    platform::DecodedPicture decoded = platform::openAsPicture(path);
+    if (decoded.image.isNull()) {
+        error = decoded.error.isEmpty() ? QStringLiteral("The picture could not be read.")
+                                        : decoded.error;
+        return nullptr;
+    }
+    return sourceFromImage(std::move(decoded.image));
+}
+
+} // namespace puzzle
