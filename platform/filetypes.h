@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -57,6 +58,8 @@ public:
     void setExtensions(const QString& v);
 
     bool isRegistered() const { return mRegistered; }
+    // No type has an icon.
+    QImage Icon() const { return {}; }
 
     // The type used as a string: registers it and gives its name.
     explicit operator QString();
