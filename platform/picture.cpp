@@ -23,14 +23,15 @@ namespace {
 // turned into a failure instead of reaching the log.
 class DecoderWarnings {
 public:
-    DecoderWarnings() {
+    DecoderWarnings()
+        : m_outer(t_active) {
         t_active = this;
         std::lock_guard lock(s_mutex);
         if (s_users++ == 0)
             s_previous.store(qInstallMessageHandler(&handler));
     }
     ~DecoderWarnings() {
-        t_active = nullptr;
+        t_active = m_outer;
         std::lock_guard lock(s_mutex);
         if (--s_users == 0) {
             const QtMessageHandler current = qInstallMessageHandler(s_previous.load());
@@ -66,6 +67,7 @@ private:
             std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
     }
 
+    DecoderWarnings* m_outer;
     QString m_first;
 
     static inline thread_local DecoderWarnings* t_active = nullptr;
@@ -166,7 +168,9 @@ DecodedPicture openAsPicture(const QString& path) {
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
 
-    QImageReader::setAllocationLimit(kAllocationLimitMB);
+    // The limit is process-wide; set once so that decodes on other threads never race on it.
+    static std::once_flag limitSet;
+    std::call_once(limitSet, [] { QImageReader::setAllocationLimit(kAllocationLimitMB); });
     QImage image;
     QString reason;
     {

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 using platform::openAsPicture;
 
 namespace {
@@ -257,6 +260,25 @@ private slots:
         qInstallMessageHandler(before);
         QVERIFY(picture.image.isNull());
         QCOMPARE(g_logged, QStringList{"after"});
+    }
+
+    // Warnings are caught per thread: a damaged picture decoded on one thread must not fail a
+    // sound one decoded on another at the same moment.
+    void decodesOnSeveralThreadsKeepTheirWarningsApart() {
+        const QByteArray jpeg = jpegBytes(leftRedRightBlue(200, 150));
+        const QString good = put("good.jpg", jpeg);
+        const QString bad = put("bad.jpg", jpeg.left(jpeg.size() / 2));
+        std::atomic<int> wrong = 0;
+        auto decode = [&](const QString& path, bool shouldWork) {
+            for (int i = 0; i < 1000; ++i)
+                if (openAsPicture(path).image.isNull() == shouldWork)
+                    ++wrong;
+        };
+        std::thread first(decode, good, true), second(decode, bad, false);
+        decode(good, true);
+        first.join();
+        second.join();
+        QCOMPARE(wrong.load(), 0);
     }
 
     void writeJpegRoundTrips() {
