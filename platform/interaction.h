@@ -22,7 +22,8 @@ public:
     virtual QString getOpenFile(const QStringList& nameFilters) = 0;
     // A modal choose-folder dialog. Returns the folder's path, or an empty string when cancelled.
     virtual QString selectFolder() = 0;
-    // Asks the application to end with `code` once control is back in the event loop.
+    // Asks the application to end with `code` once control is back in the event loop. With the Qt
+    // implementation, a modal message or dialog opened after the request returns at once, unseen.
     virtual void quit(int code) = 0;
     // Opens `url` in the user's browser; the result is not looked at.
     virtual void showUrl(const QUrl& url) = 0;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 namespace platform {
 
@@ -149,14 +150,15 @@ DecodedPicture failure(const QString& path, const QString& reason) {
                           .arg(QDir::toNativeSeparators(path), reason)};
 }
 
-} // namespace
-
-DecodedPicture openAsPicture(const QString& path) {
+DecodedPicture decode(const QString& path) {
     QFile file(path);
     if (QFileInfo(path).isDir())
         return failure(path, QStringLiteral("it is a folder"));
     if (!file.open(QIODevice::ReadOnly))
         return failure(path, file.errorString());
+    // No picture that fits the allocation limit takes more than that much compressed.
+    if (file.size() > kAllocationLimitBytes)
+        return failure(path, QStringLiteral("the file is too large to be a picture"));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failure(path, file.errorString());
@@ -206,6 +208,16 @@ DecodedPicture openAsPicture(const QString& path) {
     if (image.isNull())
         return failure(path, QStringLiteral("not enough memory"));
     return {image, QString()};
+}
+
+} // namespace
+
+DecodedPicture openAsPicture(const QString& path) {
+    try {
+        return decode(path);
+    } catch (const std::bad_alloc&) {
+        return failure(path, QStringLiteral("not enough memory"));
+    }
 }
 
 bool writeJpeg(const QImage& image, QIODevice& out, QString* error) {
