@@ -199,6 +199,35 @@ private slots:
         expectOlderFilesIntact();
         QCOMPARE(listing(m_path), (QStringList{"Image1.jpg", "notes.txt"}));
     }
+
+    // A folder the user may not write, holding an older file that the user may: the new file
+    // must not be written straight into the old one for lack of a place for a temporary file.
+    void folderTheUserMayNotWrite() {
+        if (geteuid() != 0)
+            QSKIP("needs root to become another user");
+        QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(file("Image1.jpg"), QFile::ReadOwner | QFile::WriteOwner |
+                                                              QFile::ReadOther |
+                                                              QFile::WriteOther));
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(12);
+            StagedFolder staged(m_path);
+            staged.write("Image1.jpg", "new piece 1");
+            const bool committed = staged.commit();
+            _exit(committed ? 10 : staged.errorString().contains("Image1.jpg") ? 0 : 11);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        expectOlderFilesIntact();
+        QCOMPARE(listing(m_path), (QStringList{"Image1.jpg", "notes.txt"}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStagedFolder)
