@@ -151,16 +151,6 @@ private slots:
         }
         QVERIFY(registry().log().isEmpty());
     }
-
-    void startingAgainReplacesTheTypes() {
-        registry().clearLog();
-        platform::InitFileTypes();
-        const QStringList expected{"deregister image/jpeg", kStartUpLog[0],
-                                   "deregister image/gif",  kStartUpLog[1],
-                                   "deregister text/plain", kStartUpLog[2]};
-        QCOMPARE(registry().log(), expected);
-        QCOMPARE(registry().entries().size(), size_t(3));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestFileTypes)

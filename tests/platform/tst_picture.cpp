@@ -242,13 +242,6 @@ private slots:
         QVERIFY(!picture.error.contains(u'\n'));
     }
 
-    void missingFileAndFolderFail() {
-        QVERIFY(!openAsPicture(m_dir.filePath("nothing-here.jpg")).error.isEmpty());
-        const auto folder = openAsPicture(m_dir.path());
-        QVERIFY(folder.image.isNull());
-        QVERIFY(folder.error.contains("folder"));
-    }
-
     // The decoder's complaints become the failure instead of reaching the log, and whatever
     // handler was installed before is back afterwards.
     void decoderWarningsAreCaughtAndHandlerRestored() {
