@@ -3,6 +3,8 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_ARGS ?=
 CTEST_ARGS ?=
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 .PHONY: all deps build run test install clean format
 
@@ -27,6 +29,10 @@ test-deps:
 test: test-deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# PREFIX is where the program will live; DESTDIR, when set, stages the tree under it (packaging).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
