@@ -1,0 +1,136 @@
+#include "commandline.h"
+
+#include "page.h"
+#include "project.h"
+#include "sizecommand.h"
+#include "sizetable.h"
+#include "source.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+
+#ifndef TILEMAVEN_VERSION
+#error "TILEMAVEN_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+constexpr int kWritten = 0;
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+const char* const kSynopsis = "--grid N [--solve-button] PICTURE FOLDER";
+
+// Messages from the layers below may span lines; the command line promises one line per cause.
+QString oneLine(QString text) {
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
+}
+
+int badUsage(const QString& problem) {
+    QTextStream err(stderr);
+    const QString name = QCoreApplication::applicationName();
+    err << name << ": " << oneLine(problem) << "\n"
+        << "Usage: " << name << ' ' << kSynopsis << "\n"
+        << "Try '" << name << " --help' for more information.\n";
+    return kBadUsage;
+}
+
+int failure(const QString& cause) {
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << oneLine(cause) << "\n";
+    return kFailed;
+}
+
+} // namespace
+
+int runCommandLine(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tilemaven"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TILEMAVEN_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Cuts a JPEG or GIF picture into an N x N web puzzle: the pieces, "
+                       "white.jpg and index.html, written into FOLDER."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption gridOption(QStringLiteral("grid"),
+                                        QStringLiteral("Grid size, %1 to %2 (required).")
+                                            .arg(puzzle::kMinGrid)
+                                            .arg(puzzle::kMaxGrid),
+                                        QStringLiteral("N"));
+    const QCommandLineOption solveOption(
+        QStringLiteral("solve-button"),
+        QStringLiteral("Put a \"Solve It For Me\" button below the puzzle."));
+    parser.addOption(gridOption);
+    parser.addOption(solveOption);
+    parser.addPositionalArgument(QStringLiteral("PICTURE"),
+                                 QStringLiteral("The JPEG or GIF picture to cut."));
+    parser.addPositionalArgument(QStringLiteral("FOLDER"),
+                                 QStringLiteral("Where the puzzle goes; made when missing."));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return badUsage(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        QTextStream(stdout) << parser.helpText();
+        return kWritten;
+    }
+    if (parser.isSet(versionOption)) {
+        QTextStream(stdout) << QCoreApplication::applicationName() << ' '
+                            << QCoreApplication::applicationVersion() << "\n";
+        return kWritten;
+    }
+
+    if (!parser.isSet(gridOption))
+        return badUsage(QStringLiteral("--grid N is required."));
+    const QStringList gridValues = parser.values(gridOption);
+    if (gridValues.size() > 1)
+        return badUsage(QStringLiteral("--grid is given more than once."));
+    bool isNumber = false;
+    const int n = gridValues.front().toInt(&isNumber);
+    const puzzle::SizeRow* row = isNumber ? puzzle::rowForGrid(n) : nullptr;
+    if (!row)
+        return badUsage(QStringLiteral("--grid must be a whole number from %1 to %2, not '%3'.")
+                            .arg(puzzle::kMinGrid)
+                            .arg(puzzle::kMaxGrid)
+                            .arg(gridValues.front()));
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2)
+        return badUsage(QStringLiteral("Expected a PICTURE and a FOLDER, got %1 argument%2.")
+                            .arg(positional.size())
+                            .arg(positional.size() == 1 ? "" : "s"));
+    const QString& picturePath = positional.at(0);
+    const QString& folder = positional.at(1);
+
+    // The picture is read before the folder is touched, as in the window, so a picture that
+    // cannot be read leaves no trace.
+    QString error;
+    const std::unique_ptr<puzzle::Source> source = puzzle::openSource(picturePath, error);
+    if (!source)
+        return failure(error);
+
+    const bool folderExisted = QFileInfo(folder).isDir();
+    if (!folderExisted && !QDir().mkpath(folder))
+        return failure(QStringLiteral("Could not make the folder %1.").arg(folder));
+
+    // The same page the window writes: the filled template, then the table text.
+    const QString pageText =
+        puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), *row) +
+        puzzle::buildTableText(*row, parser.isSet(solveOption));
+    const puzzle::ProjectOutcome outcome =
+        puzzle::writeProject(*source, row->n, folder, pageText.toLatin1());
+    if (!outcome.ok) {
+        // Only a folder made by this run goes again, and only while it is still empty.
+        if (!folderExisted)
+            QDir().rmdir(folder);
+        return failure(outcome.error);
+    }
+
+    QTextStream(stdout) << "wrote " << outcome.pieces << " pieces of " << outcome.pieceSize.width()
+                        << 'x' << outcome.pieceSize.height() << ", white.jpg and index.html to "
+                        << folder << "\n";
+    return kWritten;
+}
