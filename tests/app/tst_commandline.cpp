@@ -1,0 +1,276 @@
+// The command line as a user runs it: the built program in a process of its own, with no display.
+
+#include "page.h"
+#include "sizetable.h"
+#include "testpictures.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Neither a platform plugin nor an X display is offered: the command line must need neither.
+Run runTilemaven(const QStringList& args) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TILEMAVEN_BINARY), args);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.status = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QStringList lines(const QString& text) {
+    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+const char* const kUsageLine = "Usage: tilemaven --grid N [--solve-button] PICTURE FOLDER";
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void usageErrors_data();
+    void usageErrors();
+    void helpAndVersion();
+    void writesPuzzle_data();
+    void writesPuzzle();
+    void keepsOtherFilesOfFolder();
+    void unreadablePicture_data();
+    void unreadablePicture();
+    void pictureTooSmall();
+    void folderIsFile();
+    void writeFails();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_picture;
+};
+
+void TestCommandLine::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    // 100 x 77 divides by none of the grid sizes, so every run trims both edges.
+    m_picture =
+        testpictures::saveJpeg(testpictures::gradient(100, 77), m_dir.filePath("picture.jpg"));
+    QVERIFY(!m_picture.isEmpty());
+}
+
+void TestCommandLine::usageErrors_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("problem");
+    const QString pic = QStringLiteral("PIC");
+    const QString out = QStringLiteral("OUT");
+    QTest::newRow("no grid") << QStringList{pic, out} << "--grid N is required";
+    QTest::newRow("grid 2") << QStringList{"--grid", "2", pic, out} << "from 3 to 9, not '2'";
+    QTest::newRow("grid 10") << QStringList{"--grid", "10", pic, out} << "from 3 to 9, not '10'";
+    QTest::newRow("grid -5") << QStringList{"--grid=-5", pic, out} << "from 3 to 9, not '-5'";
+    QTest::newRow("grid 4.5") << QStringList{"--grid", "4.5", pic, out} << "not '4.5'";
+    QTest::newRow("grid word") << QStringList{"--grid", "five", pic, out} << "not 'five'";
+    QTest::newRow("grid empty") << QStringList{"--grid=", pic, out} << "not ''";
+    QTest::newRow("grid without value") << QStringList{pic, out, "--grid"} << "--grid";
+    QTest::newRow("grid twice") << QStringList{"--grid", "3", "--grid", "4", pic, out}
+                                << "more than once";
+    QTest::newRow("no folder") << QStringList{"--grid", "3", pic} << "got 1 argument.";
+    QTest::newRow("nothing to cut")
+        << QStringList{"--grid", "3", "--solve-button"} << "got 0 arguments";
+    QTest::newRow("three paths") << QStringList{"--grid", "3", pic, out, "extra"}
+                                 << "got 3 arguments";
+    QTest::newRow("unknown option")
+        << QStringList{"--grid", "3", "--colour", pic, out} << "Unknown option 'colour'";
+    QTest::newRow("value for a switch")
+        << QStringList{"--grid", "3", "--solve-button=yes", pic, out} << "--solve-button";
+}
+
+void TestCommandLine::usageErrors() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, problem);
+    // Real paths, so a run that goes wrong would leave traces to find.
+    args.replaceInStrings(QStringLiteral("PIC"), m_picture);
+    const QString out = m_dir.filePath(QStringLiteral("usage-") + QTest::currentDataTag());
+    args.replaceInStrings(QStringLiteral("OUT"), out);
+
+    const Run run = runTilemaven(args);
+    QCOMPARE(run.status, 2);
+    QVERIFY(run.out.isEmpty());
+    const QStringList err = lines(run.err);
+    QVERIFY2(err.size() >= 2, qPrintable(run.err));
+    QVERIFY2(err.front().startsWith("tilemaven: ") && err.front().contains(problem),
+             qPrintable(err.front()));
+    QCOMPARE(err.at(1), QString::fromLatin1(kUsageLine));
+    QVERIFY(!QFileInfo::exists(out));
+}
+
+void TestCommandLine::helpAndVersion() {
+    const Run version = runTilemaven({"--version"});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, QStringLiteral("tilemaven " TILEMAVEN_EXPECTED_VERSION "\n"));
+    QVERIFY(version.err.isEmpty());
+
+    const Run help = runTilemaven({"--help"});
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.err.isEmpty());
+    for (const char* mention : {"--grid <N>", "--solve-button", "PICTURE", "FOLDER", "--version"})
+        QVERIFY2(help.out.contains(QLatin1String(mention)), mention);
+}
+
+void TestCommandLine::writesPuzzle_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<bool>("solve");
+    for (const puzzle::SizeRow& row : puzzle::sizeTable())
+        for (const bool solve : {false, true})
+            QTest::addRow("%s%s", row.caption.data(), solve ? " solve" : "") << row.n << solve;
+}
+
+void TestCommandLine::writesPuzzle() {
+    QFETCH(int, n);
+    QFETCH(bool, solve);
+    const puzzle::SizeRow* row = puzzle::rowForGrid(n);
+    QVERIFY(row);
+    // Two levels that do not exist yet: both are made.
+    const QString folder = m_dir.filePath(QStringLiteral("made/%1%2").arg(n).arg(solve ? "s" : ""));
+    QStringList args{"--grid", QString::number(n), m_picture, folder};
+    if (solve)
+        args.insert(2, QStringLiteral("--solve-button"));
+
+    const Run run = runTilemaven(args);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY(run.err.isEmpty());
+    const int pw = 100 / n;
+    const int ph = 77 / n;
+    QCOMPARE(run.out, QStringLiteral("wrote %1 pieces of %2x%3, white.jpg and index.html to %4\n")
+                          .arg(n * n)
+                          .arg(pw)
+                          .arg(ph)
+                          .arg(folder));
+
+    // The page is the one the page builder makes for this size and choice, byte for byte.
+    const std::string page = puzzle::pageText(*row, solve);
+    QCOMPARE(testpictures::contents(QDir(folder).filePath("index.html")),
+             QByteArray(page.data(), qsizetype(page.size())));
+
+    QStringList expected{QStringLiteral("index.html"), QStringLiteral("white.jpg")};
+    for (int k = 0; k < n * n; ++k)
+        expected << QStringLiteral("Image%1.jpg").arg(k);
+    expected.sort();
+    QCOMPARE(testpictures::entries(folder), expected);
+
+    // The last piece is cut from the picture's used area, not from the trimmed edges.
+    const QImage source = testpictures::read(m_picture);
+    const QImage last =
+        testpictures::read(QDir(folder).filePath(QStringLiteral("Image%1.jpg").arg(n * n - 1)));
+    QCOMPARE(last.size(), QSize(pw, ph));
+    QVERIFY(testpictures::meanError(last, source, QPoint((n - 1) * pw, (n - 1) * ph)) < 6);
+    const QImage blank = testpictures::read(QDir(folder).filePath("white.jpg"));
+    QCOMPARE(blank.size(), QSize(pw, ph));
+    QVERIFY(testpictures::allNearly(blank, Qt::white));
+}
+
+void TestCommandLine::keepsOtherFilesOfFolder() {
+    // A 9x9 puzzle's folder, then a 3x3 puzzle into it: the higher pieces and foreign files stay.
+    const QString folder = m_dir.filePath(QStringLiteral("reused"));
+    QCOMPARE(runTilemaven({"--grid", "9", m_picture, folder}).status, 0);
+    QVERIFY(testpictures::writeFile(QDir(folder).filePath("notes.txt"), "mine"));
+    const QByteArray oldLast = testpictures::contents(QDir(folder).filePath("Image80.jpg"));
+
+    const Run run = runTilemaven({"--grid", "3", "--solve-button", m_picture, folder});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(testpictures::contents(QDir(folder).filePath("notes.txt")), QByteArray("mine"));
+    QCOMPARE(testpictures::contents(QDir(folder).filePath("Image80.jpg")), oldLast);
+    QCOMPARE(testpictures::read(QDir(folder).filePath("Image8.jpg")).size(), QSize(33, 25));
+    const std::string page = puzzle::pageText(*puzzle::rowForGrid(3), true);
+    QCOMPARE(testpictures::contents(QDir(folder).filePath("index.html")),
+             QByteArray(page.data(), qsizetype(page.size())));
+}
+
+void TestCommandLine::unreadablePicture_data() {
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("missing") << QByteArray() << "Could not read the picture";
+    QTest::newRow("text named .jpg")
+        << QByteArray("not a picture\n") << "Could not read the picture";
+    QTest::newRow("damaged JPEG") << testpictures::contents(m_picture).left(300)
+                                  << "Could not read the picture";
+}
+
+void TestCommandLine::unreadablePicture() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, cause);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    const QString picture = m_dir.filePath(tag + QStringLiteral(".jpg"));
+    if (!content.isEmpty())
+        QVERIFY(testpictures::writeFile(picture, content));
+    const QString folder = m_dir.filePath(QStringLiteral("unreadable-") + tag);
+
+    const Run run = runTilemaven({"--grid", "4", picture, folder});
+    QCOMPARE(run.status, 1);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(lines(run.err).size(), 1);
+    QVERIFY2(run.err.startsWith("tilemaven: ") && run.err.contains(cause), qPrintable(run.err));
+    // The picture is read first: no folder is made for a picture that cannot be cut.
+    QVERIFY(!QFileInfo::exists(folder));
+}
+
+void TestCommandLine::pictureTooSmall() {
+    const QString picture =
+        testpictures::saveJpeg(testpictures::gradient(8, 40), m_dir.filePath("narrow.jpg"));
+    QVERIFY(!picture.isEmpty());
+    const QString folder = m_dir.filePath(QStringLiteral("narrow"));
+
+    const Run run = runTilemaven({"--grid", "9", picture, folder});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(lines(run.err).size(), 1);
+    QVERIFY2(run.err.contains("too small"), qPrintable(run.err));
+    // The folder this run made is empty, and goes again.
+    QVERIFY(!QFileInfo::exists(folder));
+}
+
+void TestCommandLine::folderIsFile() {
+    const QString file = m_dir.filePath(QStringLiteral("plain-file"));
+    QVERIFY(testpictures::writeFile(file, "data"));
+
+    const Run run = runTilemaven({"--grid", "3", m_picture, file});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(lines(run.err).size(), 1);
+    QVERIFY2(run.err.startsWith("tilemaven: "), qPrintable(run.err));
+    QCOMPARE(testpictures::contents(file), QByteArray("data"));
+}
+
+void TestCommandLine::writeFails() {
+    // A directory where index.html should go: the page cannot be written, so nothing is.
+    const QString folder = m_dir.filePath(QStringLiteral("blocked"));
+    QVERIFY(QDir().mkpath(QDir(folder).filePath("index.html")));
+    QVERIFY(testpictures::writeFile(QDir(folder).filePath("Image0.jpg"), "older"));
+
+    const Run run = runTilemaven({"--grid", "3", m_picture, folder});
+    QCOMPARE(run.status, 1);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(lines(run.err).size(), 1);
+    QVERIFY2(run.err.contains("index.html"), qPrintable(run.err));
+    QCOMPARE(testpictures::contents(QDir(folder).filePath("Image0.jpg")), QByteArray("older"));
+    QCOMPARE(testpictures::entries(folder), (QStringList{"Image0.jpg", "index.html"}));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
