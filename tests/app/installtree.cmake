@@ -1,0 +1,33 @@
+# Installs the build as a package would, under a scratch DESTDIR, and checks that every file a
+# desktop needs landed where the desktop looks for it.
+#   cmake -DBUILD_DIR=... -DSTAGE=... -DAPP_ID=... -P installtree.cmake
+file(REMOVE_RECURSE "${STAGE}")
+execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env "DESTDIR=${STAGE}"
+            ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix /usr
+    RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${status}")
+endif()
+
+set(expected
+    usr/bin/tilemaven
+    usr/share/applications/${APP_ID}.desktop
+    usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg
+    usr/share/metainfo/${APP_ID}.metainfo.xml)
+foreach(path IN LISTS expected)
+    if(NOT EXISTS "${STAGE}/${path}")
+        message(FATAL_ERROR "not installed: ${path}")
+    endif()
+endforeach()
+execute_process(COMMAND test -x "${STAGE}/usr/bin/tilemaven" RESULT_VARIABLE not_executable)
+if(not_executable)
+    message(FATAL_ERROR "usr/bin/tilemaven is not executable")
+endif()
+
+# The launcher must start the installed program and name the installed icon.
+file(STRINGS "${STAGE}/usr/share/applications/${APP_ID}.desktop" exec_line REGEX "^Exec=")
+file(STRINGS "${STAGE}/usr/share/applications/${APP_ID}.desktop" icon_line REGEX "^Icon=")
+if(NOT exec_line STREQUAL "Exec=tilemaven" OR NOT icon_line STREQUAL "Icon=${APP_ID}")
+    message(FATAL_ERROR "launcher does not match the install: ${exec_line} ${icon_line}")
+endif()

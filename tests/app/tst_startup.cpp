@@ -1,0 +1,163 @@
+// The application from its entry to its exit status: what start-up shows, how it quits and the
+// order in which shutdown lets go of the shared objects.
+#include "app.h"
+#include "fakeinteraction.h"
+#include "filetypes.h"
+#include "framework.h"
+#include "menu.h"
+#include "startup.h"
+#include "testpictures.h"
+#include "window1.h"
+
+#include <QAction>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// Runs once the event loop has started: the test's look at the running application.
+std::function<void()> g_whileRunning;
+
+void scheduleWhileRunning() {
+    QCoreApplication* app = QCoreApplication::instance();
+    QTimer::singleShot(0, app, [] {
+        if (g_whileRunning)
+            g_whileRunning();
+    });
+    // A loop that nothing ends would hang the test; this ends it with a status no path gives.
+    QTimer::singleShot(20000, app, [] { QCoreApplication::exit(99); });
+}
+
+// The scripted person, except that quitting really ends the event loop.
+class QuittingFake final : public platform::Interaction {
+public:
+    FakeInteraction fake;
+    void msgBox(const QString& text, const QString& detail) override { fake.msgBox(text, detail); }
+    QString getOpenFile(const QStringList& filters) override { return fake.getOpenFile(filters); }
+    QString selectFolder() override { return fake.selectFolder(); }
+    void quit(int code) override {
+        fake.quit(code);
+        QCoreApplication::exit(code);
+    }
+    void showUrl(const QUrl& url) override { fake.showUrl(url); }
+};
+
+int runApplication() {
+    static char name[] = "tilemaven";
+    static char* argv[] = {name, nullptr};
+    static int argc = 1;
+    argc = 1;
+    return app::run(argc, argv);
+}
+
+QStringList visibleWindows() {
+    QStringList names;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible())
+            names << w->objectName();
+    return names;
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void startUpShouldShowTheMainWindowAlone();
+    void quitBeforeAnyPuzzleShouldShutDownInOrder();
+    void doneShouldEndTheProcessAfterTheReleases();
+};
+
+void TestStartup::initTestCase() {
+    qAddPreRoutine(scheduleWhileRunning);
+}
+
+void TestStartup::cleanup() {
+    g_whileRunning = nullptr;
+    platform::setInteraction(nullptr);
+}
+
+void TestStartup::startUpShouldShowTheMainWindowAlone() {
+    QStringList windows;
+    bool othersMade = true, barInWindow = false, typesDeclared = false, appRegistered = false;
+    bool commandsEnabled = false;
+    g_whileRunning = [&] {
+        windows = visibleWindows();
+        othersMade = ui::implicitWindow("Windowtop.Windowtop") ||
+                     ui::implicitWindow("HelpWindow.HelpWindow") ||
+                     ui::implicitWindow("AboutWindow.AboutWindow");
+        barInWindow = ::Window1().menuWidget() == &::Menu();
+        const auto& registry = platform::FileTypeRegistry::instance();
+        typesDeclared = registry.contains("image/jpeg") && registry.contains("image/gif") &&
+                        registry.contains("text/plain");
+        appRegistered = &::App() == QCoreApplication::instance();
+        commandsEnabled = ::AboutTilemaven().Enabled() && ::Helpinstructions().Enabled();
+        QCoreApplication::exit(0);
+    };
+    QCOMPARE(runApplication(), 0);
+    QCOMPARE(windows, QStringList{"Window1"});
+    QVERIFY(!othersMade);
+    QVERIFY(barInWindow);
+    QVERIFY(typesDeclared);
+    QVERIFY(appRegistered);
+    QVERIFY(commandsEnabled);
+    QVERIFY_THROWS_EXCEPTION(ui::NilObjectException, ::App()); // ended with the runtime
+}
+
+void TestStartup::quitBeforeAnyPuzzleShouldShutDownInOrder() {
+    // What is still there when each shared object goes says in which order they went.
+    QStringList order;
+    const auto typesLeft = [] {
+        return QString::number(platform::FileTypeRegistry::instance().entries().size());
+    };
+    g_whileRunning = [&] {
+        QObject::connect(&::Window1(), &QObject::destroyed,
+                         [&] { order << "Window1 with types " + typesLeft(); });
+        QObject::connect(&::Menu(), &QObject::destroyed,
+                         [&] { order << "Menu with types " + typesLeft(); });
+        platform::FileTypeRegistry::instance().clearLog();
+        ::Menu().Lookup("FileQuit")->action()->trigger();
+    };
+    QCOMPARE(runApplication(), 0);
+    QCOMPARE(order, (QStringList{"Window1 with types 3", "Menu with types 0"}));
+    QCOMPARE(
+        platform::FileTypeRegistry::instance().log(),
+        (QStringList{"deregister image/jpeg", "deregister image/gif", "deregister text/plain"}));
+    QVERIFY(!platform::FileTypes::pImageJpeg && !platform::FileTypes::pTextPlain);
+}
+
+void TestStartup::doneShouldEndTheProcessAfterTheReleases() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString picture =
+        testpictures::saveJpeg(testpictures::gradient(60, 60), dir.filePath("in.jpg"));
+    QVERIFY(!picture.isEmpty());
+    QuittingFake person;
+    person.fake.openAnswers = {picture};
+    person.fake.folderAnswers = {dir.path()};
+    platform::setInteraction(&person);
+
+    QStringList seenAtRelease;
+    g_whileRunning = [&] {
+        QObject::connect(&::Window1(), &QObject::destroyed,
+                         [&] { seenAtRelease = person.fake.events; });
+        auto& button = ui::control<QRadioButton>(::Window1(), "RadioButton1");
+        QTest::mouseClick(&button, Qt::LeftButton);
+    };
+    QCOMPARE(runApplication(), 0);
+    QCOMPARE(person.fake.messages.last(), QStringLiteral("Done"));
+    QCOMPARE(seenAtRelease, person.fake.events);
+    QCOMPARE(seenAtRelease.last(), QStringLiteral("quit:0"));
+    QVERIFY(QFile::exists(dir.filePath("index.html")));
+    QVERIFY(QFile::exists(dir.filePath("Image8.jpg")));
+}
+
+QTEST_APPLESS_MAIN(TestStartup)
+#include "tst_startup.moc"
