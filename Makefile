@@ -25,6 +25,7 @@ run: build
 
 test-deps:
 	@tools/install-deps.sh build test
+	@cd tests/browser && { [ node_modules/.package-lock.json -nt package-lock.json ] || npm ci --no-audit --no-fund; }
 
 test: test-deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)

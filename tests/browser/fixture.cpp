@@ -1,0 +1,84 @@
+// What the browser test needs from C++: a source picture with distinct, numbered regions, and the
+// size table exactly as the program holds it.
+//   browser_fixture picture DIR   writes DIR/picture.jpg (the input) and DIR/picture.ppm (its
+//                                 lossless pixels, the reference for the screenshot)
+//   browser_fixture table         prints the grid sizes and scramble orders as JSON
+
+#include "sizetable.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QString>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Neither side divides by any grid size from 3 to 9, so every puzzle trims both edges.
+constexpr int kWidth = 421;
+constexpr int kHeight = 313;
+constexpr int kRegion = 16;
+
+// Region (bx, by) gets its own red and green level, so its colour is its number; the blue
+// checkerboard gives every region edge a sharp contrast that a misplaced piece cannot hide.
+QImage numberedRegions() {
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (int y = 0; y < kHeight; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < kWidth; ++x) {
+            const int bx = x / kRegion;
+            const int by = y / kRegion;
+            line[x] = qRgb(20 + 8 * bx, 20 + 10 * by, (bx + by) % 2 ? 150 : 90);
+        }
+    }
+    return image;
+}
+
+bool writePpm(const QImage& image, const QString& path) {
+    QByteArray bytes = QByteArray("P6\n") + QByteArray::number(image.width()) + ' ' +
+                       QByteArray::number(image.height()) + "\n255\n";
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            bytes.append(char(qRed(p))).append(char(qGreen(p))).append(char(qBlue(p)));
+        }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int writePicture(const QString& dir) {
+    const QImage image = numberedRegions();
+    if (!image.save(QDir(dir).filePath(QStringLiteral("picture.jpg")), "JPEG", 95) ||
+        !writePpm(image, QDir(dir).filePath(QStringLiteral("picture.ppm")))) {
+        std::fprintf(stderr, "browser_fixture: cannot write the picture into %s\n",
+                     qPrintable(dir));
+        return 1;
+    }
+    return 0;
+}
+
+int printTable() {
+    std::printf("{\"sizes\":[");
+    bool first = true;
+    for (const puzzle::SizeRow& row : puzzle::sizeTable()) {
+        std::printf("%s{\"n\":%d,\"order\":[%.*s]}", first ? "" : ",", row.n,
+                    int(row.scrambleOrder.size()), row.scrambleOrder.data());
+        first = false;
+    }
+    std::printf("]}\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "picture") == 0)
+        return writePicture(QString::fromLocal8Bit(argv[2]));
+    if (argc == 2 && std::strcmp(argv[1], "table") == 0)
+        return printTable();
+    std::fprintf(stderr, "usage: browser_fixture picture DIR | browser_fixture table\n");
+    return 2;
+}
