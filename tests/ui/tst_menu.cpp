@@ -39,6 +39,7 @@ private slots:
 
     void editItemsShouldFollowTheFocusedField();
     void editItemsShouldActOnTheFocusedField();
+    void shortcutsShouldWorkInTheHelpWindow();
     void quitShouldAskToQuitWithoutAQuestion();
     void quitShortcutShouldEndTheEventLoop();
 
@@ -301,6 +302,24 @@ void TestMenu::editItemsShouldActOnTheFocusedField() {
     QCOMPARE(text->Text(), QStringLiteral("two"));
     choose("EditUndo");
     QCOMPARE(text->Text(), QStringLiteral("one\rtwo"));
+}
+
+void TestMenu::shortcutsShouldWorkInTheHelpWindow() {
+    // The bar stands in the main window, yet its shortcuts reach the Help window too, and the
+    // text field keeps its own copy shortcut.
+    QGuiApplication::clipboard()->clear();
+    ::Window1().Helpinstructions_Action();
+    QVERIFY(QTest::qWaitForWindowActive(&::HelpWindow()));
+    ui::EditField& field = ::HelpWindow().EditField1();
+    field.setFocus();
+    ui::updateMenus(); // no selection yet: the Copy item goes disabled, the field copies itself
+    field.selectAll();
+    QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), field.toPlainText());
+    QVERIFY(!QGuiApplication::clipboard()->text().isEmpty());
+
+    QTest::keyClick(&field, Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(m_fake.events, QStringList{"quit:0"});
 }
 
 void TestMenu::quitShouldAskToQuitWithoutAQuestion() {
