@@ -64,10 +64,11 @@ void MakeDefaultView() {
 }
 
 void finalize() {
-    ui::releaseImplicitWindows();
-    ui::releaseWindowList();
+    // Dialogs must not be parented to a window that is about to go.
     if (auto* qt = dynamic_cast<platform::QtInteraction*>(&platform::interaction()))
         qt->setParentWidget(nullptr);
+    ui::releaseImplicitWindows();
+    ui::releaseWindowList();
     platform::FileTypes::Release();
     ui::releaseMenu();
 }
