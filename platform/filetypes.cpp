@@ -39,6 +39,7 @@ std::vector<FileTypeRegistry::Entry> FileTypeRegistry::entries() const {
 
 QStringList FileTypeRegistry::nameFilters(const QString& typeList) const {
     QStringList filters;
+    QStringList labels, everyPattern;
     for (const QString& name : typeList.split(u';', Qt::SkipEmptyParts)) {
         const Entry* entry = find(name.trimmed());
         if (!entry)
@@ -54,7 +55,12 @@ QStringList FileTypeRegistry::nameFilters(const QString& typeList) const {
         if (patterns.isEmpty())
             continue;
         filters << QStringLiteral("%1 (%2)").arg(entry->name, patterns.join(u' '));
+        labels << entry->name;
+        everyPattern << patterns;
     }
+    // Offered first, so that every file of the named types shows without switching filters.
+    if (filters.size() > 1)
+        filters.prepend(QStringLiteral("%1 (%2)").arg(labels.join(u';'), everyPattern.join(u' ')));
     return filters;
 }
 

@@ -26,7 +26,8 @@ public:
     std::vector<Entry> entries() const; // in order of registration
 
     // Turns a filter such as "image/jpeg;image/gif" into open-dialog name filters built from the
-    // registered extensions, e.g. "image/jpeg (*.jpe *.jpeg *.jpg)". Unknown names are skipped.
+    // registered extensions, e.g. "image/jpeg (*.jpe *.jpeg *.jpg)", led by one filter for all of
+    // them when there are several. Unknown names are skipped.
     QStringList nameFilters(const QString& typeList) const;
 
     // Every registry call, for tests: "register NAME CREATOR TYPE EXTENSIONS" / "deregister NAME".

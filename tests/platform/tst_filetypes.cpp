@@ -59,7 +59,8 @@ private slots:
         const QString filter = *FileTypes::pImageJpeg + *FileTypes::pImageGif;
         QCOMPARE(filter, "image/jpeg;image/gif");
         QCOMPARE(registry().nameFilters(filter),
-                 (QStringList{"image/jpeg (*.jpe *.jpeg *.jpg)", "image/gif (*.gif)"}));
+                 (QStringList{"image/jpeg;image/gif (*.jpe *.jpeg *.jpg *.gif)",
+                              "image/jpeg (*.jpe *.jpeg *.jpg)", "image/gif (*.gif)"}));
         QCOMPARE(registry().nameFilters("image/unknown;text/plain"),
                  QStringList{"text/plain (*.asc *.ascii *.text *.txt)"});
     }
