@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test install clean format
+.PHONY: all deps build run test install clean format bench
 
 all: build
 
@@ -34,6 +34,15 @@ test: test-deps $(BUILD)/build.ninja
 # PREFIX is where the program will live; DESTDIR, when set, stages the tree under it (packaging).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Speed and memory against ImageMagick, libvips and libjpeg-turbo's own tools; never part of `test`.
+BENCH_BUILD ?= build-bench
+bench:
+	@tools/install-deps.sh build bench
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTILEMAVEN_BENCH=ON \
+		-DBUILD_TESTING=OFF $(CMAKE_ARGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tilemaven tilemaven_makepicture
+	bench/run.py $(BENCH_BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,5 +1,6 @@
 #include "source.h"
 
+#include "jpegsource.h"
 #include "picture.h"
 
 namespace puzzle {
@@ -42,6 +43,13 @@ std::unique_ptr<Source> sourceFromImage(QImage image) {
 }
 
 std::unique_ptr<Source> openSource(const QString& path, QString& error) {
+    JpegOpening jpeg = openJpegSource(path);
+    if (jpeg.verdict == JpegVerdict::Banded)
+        return std::move(jpeg.source);
+    if (jpeg.verdict == JpegVerdict::Failed) {
+        error = jpeg.error;
+        return nullptr;
+    }
     platform::DecodedPicture decoded = platform::openAsPicture(path);
     if (decoded.image.isNull()) {
         error = decoded.error.isEmpty() ? QStringLiteral("The picture could not be read.")

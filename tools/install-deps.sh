@@ -10,7 +10,7 @@ for need in "$@"; do
     build) ;;
     test) packages+=(xvfb xauth desktop-file-utils appstream chromium nodejs npm libjpeg-turbo-progs
                      clang libclang-rt-14-dev) ;;
-    bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time) ;;
+    bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
     esac

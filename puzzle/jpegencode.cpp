@@ -1,0 +1,189 @@
+#include "jpegencode.h"
+
+#include "jpegerrors.h"
+
+#include <jerror.h>
+
+#include <QtGlobal>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace puzzle {
+namespace {
+
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_BGRX;
+#else
+constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_XRGB;
+#endif
+
+// Collects the encoded bytes in one growing block, kept from picture to picture. Growing never
+// throws: when memory runs out, libjpeg's error path is taken.
+struct MemoryDestination {
+    jpeg_destination_mgr manager{}; // first member: libjpeg's pointer leads back to the rest
+    unsigned char* data = nullptr;
+    std::size_t capacity = 0;
+    std::size_t used = 0;
+
+    ~MemoryDestination() { std::free(data); }
+
+    static void init(j_compress_ptr cinfo) {
+        auto* self = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+        if (!self->data && !self->grow(cinfo, 64 * 1024))
+            return;
+        self->manager.next_output_byte = self->data;
+        self->manager.free_in_buffer = self->capacity;
+    }
+
+    static boolean empty(j_compress_ptr cinfo) {
+        auto* self = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+        const std::size_t full = self->capacity;
+        self->grow(cinfo, full * 2);
+        self->manager.next_output_byte = self->data + full;
+        self->manager.free_in_buffer = self->capacity - full;
+        return TRUE;
+    }
+
+    static void term(j_compress_ptr cinfo) {
+        auto* self = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+        self->used = self->capacity - self->manager.free_in_buffer;
+    }
+
+    bool grow(j_compress_ptr cinfo, std::size_t to) {
+        void* bigger = std::realloc(data, to);
+        if (!bigger) {
+            cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+            (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+        }
+        data = static_cast<unsigned char*>(bigger);
+        capacity = to;
+        return true;
+    }
+};
+
+} // namespace
+
+struct JpegEncoder::State {
+    jpeg_compress_struct cinfo{};
+    jpeg::Errors errors;
+    MemoryDestination destination;
+    bool created = false;
+    bool scanning = false; // between a successful begin() and end()
+    int height = 0;
+
+    // Calls `work` (no C++ objects with destructors inside: a failure jumps out of it).
+    template <typename Work>
+    bool run(Work&& work, QString& error) {
+        if (setjmp(errors.jump)) {
+            error = jpeg::message(errors);
+            jpeg_abort_compress(&cinfo);
+            scanning = false;
+            return false;
+        }
+        work(cinfo);
+        return true;
+    }
+};
+
+JpegEncoder::JpegEncoder()
+    : m_state(std::make_unique<State>()) {
+    State& s = *m_state;
+    s.cinfo.err = jpeg::install(s.errors);
+    s.created = s.run([](jpeg_compress_struct& c) { jpeg_create_compress(&c); }, m_error);
+    s.destination.manager.init_destination = &MemoryDestination::init;
+    s.destination.manager.empty_output_buffer = &MemoryDestination::empty;
+    s.destination.manager.term_destination = &MemoryDestination::term;
+    s.cinfo.dest = &s.destination.manager;
+}
+
+JpegEncoder::~JpegEncoder() {
+    if (m_state->created)
+        jpeg_destroy_compress(&m_state->cinfo);
+}
+
+bool JpegEncoder::begin(int width, int height) {
+    State& s = *m_state;
+    if (!s.created)
+        return false;
+    if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
+        m_error =
+            QStringLiteral("a picture of %1 x %2 pixels cannot be encoded").arg(width).arg(height);
+        return false;
+    }
+    s.height = height;
+    s.scanning = false;
+    return s.scanning = s.run(
+               [width, height](jpeg_compress_struct& c) {
+                   jpeg_abort_compress(&c);
+                   c.image_width = JDIMENSION(width);
+                   c.image_height = JDIMENSION(height);
+                   c.input_components = 4;
+                   c.in_color_space = kRgb32Layout;
+                   jpeg_set_defaults(&c);
+                   jpeg_set_quality(&c, kQuality, TRUE);
+                   c.density_unit = 1; // dots per inch, as for any new picture of the framework
+                   c.X_density = 72;
+                   c.Y_density = 72;
+                   jpeg_start_compress(&c, TRUE);
+               },
+               m_error);
+}
+
+bool JpegEncoder::write(const unsigned char* const* rows, int count) {
+    State& s = *m_state;
+    if (count <= 0)
+        return true;
+    if (!s.scanning || int(s.cinfo.next_scanline) + count > s.height) {
+        m_error = QStringLiteral("more rows than the picture has");
+        return false;
+    }
+    // libjpeg takes rows as non-const pointers but only reads them.
+    JSAMPARRAY pointers = const_cast<JSAMPARRAY>(rows);
+    return s.run(
+        [pointers, count](jpeg_compress_struct& c) {
+            jpeg_write_scanlines(&c, pointers, JDIMENSION(count));
+        },
+        m_error);
+}
+
+bool JpegEncoder::end(QByteArray& file) {
+    State& s = *m_state;
+    if (!s.scanning || int(s.cinfo.next_scanline) != s.height) {
+        m_error = QStringLiteral("the picture is missing rows");
+        return false;
+    }
+    s.scanning = false;
+    if (!s.run([](jpeg_compress_struct& c) { jpeg_finish_compress(&c); }, m_error))
+        return false;
+    file = QByteArray(reinterpret_cast<const char*>(s.destination.data),
+                      qsizetype(s.destination.used));
+    return true;
+}
+
+bool encodeWhite(int width, int height, QByteArray& file, QString& error) {
+    JpegEncoder encoder;
+    if (!encoder.begin(width, height)) {
+        error = encoder.error();
+        return false;
+    }
+    const std::vector<unsigned char> white(std::size_t(width) * 4, 0xFF);
+    constexpr int kRows = 16;
+    const unsigned char* rows[kRows];
+    for (const unsigned char*& row : rows)
+        row = white.data();
+    for (int y = 0; y < height; y += kRows) {
+        if (!encoder.write(rows, std::min(kRows, height - y))) {
+            error = encoder.error();
+            return false;
+        }
+    }
+    if (!encoder.end(file)) {
+        error = encoder.error();
+        return false;
+    }
+    return true;
+}
+
+} // namespace puzzle

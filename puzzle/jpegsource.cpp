@@ -1,0 +1,401 @@
+#include "jpegsource.h"
+
+#include "jpegerrors.h"
+#include "picture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QtEndian>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace puzzle {
+namespace {
+
+constexpr qint64 kAllocationLimitBytes = qint64(platform::kAllocationLimitMB) * 1024 * 1024;
+
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_BGRX; // 0xffRRGGBB in memory order
+#else
+constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_XRGB;
+#endif
+
+QString failure(const QString& path, const QString& reason) {
+    return QStringLiteral("Could not read the picture %1: %2")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+// Reads the file through QFile in blocks. At its end the data is followed by an end marker that
+// is not in the file, without a warning of its own: if scan data is missing, the entropy decoder
+// then warns that it ran into a marker, and a file that only lacks its end marker still reads.
+struct FileSource {
+    jpeg_source_mgr manager{}; // first member: libjpeg's pointer leads back to the rest
+    QFile* file = nullptr;
+    bool ended = false; // the end marker was made up
+    QString readError;  // the file could not be read to its end
+    std::array<JOCTET, 64 * 1024> buffer{};
+
+    static void init(j_decompress_ptr) {}
+
+    static boolean fill(j_decompress_ptr cinfo) {
+        auto* self = reinterpret_cast<FileSource*>(cinfo->src);
+        const qint64 got = self->file->read(reinterpret_cast<char*>(self->buffer.data()),
+                                            qint64(self->buffer.size()));
+        if (got > 0) {
+            self->manager.next_input_byte = self->buffer.data();
+            self->manager.bytes_in_buffer = std::size_t(got);
+            return TRUE;
+        }
+        if (got < 0 && self->readError.isEmpty())
+            self->readError = self->file->errorString();
+        self->ended = true;
+        self->buffer[0] = 0xFF;
+        self->buffer[1] = JPEG_EOI;
+        self->manager.next_input_byte = self->buffer.data();
+        self->manager.bytes_in_buffer = 2;
+        return TRUE;
+    }
+
+    static void skip(j_decompress_ptr cinfo, long count) {
+        auto* self = reinterpret_cast<FileSource*>(cinfo->src);
+        while (count > 0) {
+            if (self->manager.bytes_in_buffer == 0)
+                fill(cinfo);
+            const std::size_t step = std::min(std::size_t(count), self->manager.bytes_in_buffer);
+            self->manager.next_input_byte += step;
+            self->manager.bytes_in_buffer -= step;
+            count -= long(step);
+            if (self->ended && self->manager.bytes_in_buffer == 0)
+                return;
+        }
+    }
+
+    static void term(j_decompress_ptr) {}
+
+    void attach(j_decompress_ptr cinfo, QFile* from) {
+        file = from;
+        manager.init_source = &init;
+        manager.fill_input_buffer = &fill;
+        manager.skip_input_data = &skip;
+        manager.resync_to_restart = &jpeg_resync_to_restart;
+        manager.term_source = &term;
+        cinfo->src = &manager;
+    }
+};
+
+// One libjpeg decompressor over one open file. Every libjpeg call goes through run(), which turns
+// an error or warning into a false return with the message kept.
+class Decoder {
+public:
+    Decoder() {
+        m_cinfo.err = jpeg::install(m_errors);
+        jpeg_create_decompress(&m_cinfo);
+    }
+    ~Decoder() { jpeg_destroy_decompress(&m_cinfo); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    bool open(const QString& path) {
+        m_file.setFileName(path);
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            m_error = m_file.errorString();
+            return false;
+        }
+        m_source.attach(&m_cinfo, &m_file);
+        return true;
+    }
+
+    jpeg_decompress_struct& cinfo() { return m_cinfo; }
+    const FileSource& source() const { return m_source; }
+
+    // Calls `work` (no C++ objects with destructors inside: a failure jumps out of it).
+    template <typename Work>
+    bool run(Work&& work) {
+        if (setjmp(m_errors.jump)) {
+            m_error = m_source.readError.isEmpty() ? jpeg::message(m_errors) : m_source.readError;
+            return false;
+        }
+        work(m_cinfo);
+        return true;
+    }
+
+    QString error() const { return m_error; }
+
+private:
+    jpeg_decompress_struct m_cinfo{};
+    jpeg::Errors m_errors;
+    FileSource m_source;
+    QFile m_file;
+    QString m_error;
+};
+
+bool endsWithEndMarker(QFile& file) {
+    const qint64 size = file.size();
+    if (size < 4 || !file.seek(size - 2))
+        return false;
+    const QByteArray tail = file.read(2);
+    file.seek(0);
+    return tail == QByteArray("\xFF\xD9", 2);
+}
+
+// The progression of every coefficient has reached its last bit.
+bool progressionComplete(const jpeg_decompress_struct& cinfo) {
+    if (!cinfo.coef_bits)
+        return false;
+    for (int ci = 0; ci < cinfo.num_components; ++ci)
+        for (int k = 0; k < DCTSIZE2; ++k)
+            if (cinfo.coef_bits[ci][k] != 0)
+                return false;
+    return true;
+}
+
+// Reads every scan line of a file that does not end in an end marker, at an eighth of its size
+// (the entropy data is decoded in full all the same), to tell a file that only lacks its marker
+// from one cut short. Empty when complete, else why not.
+QString checkComplete(const QString& path) {
+    Decoder decoder;
+    if (!decoder.open(path))
+        return decoder.error();
+    std::array<JSAMPLE, 16 * 4> row{}; // replaced below when the picture is wider
+    std::unique_ptr<JSAMPLE[]> wide;
+    JSAMPROW rows[1] = {row.data()};
+    bool read = decoder.run([](jpeg_decompress_struct& c) { jpeg_read_header(&c, TRUE); });
+    if (read) {
+        jpeg_decompress_struct& c = decoder.cinfo();
+        c.scale_num = 1;
+        c.scale_denom = 8;
+        read = decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); });
+        if (read) {
+            const std::size_t width =
+                std::size_t(c.output_width) * std::size_t(c.output_components);
+            if (width > row.size()) {
+                wide.reset(new (std::nothrow) JSAMPLE[width]);
+                if (!wide)
+                    return QStringLiteral("not enough memory");
+                rows[0] = wide.get();
+            }
+            read = decoder.run([&rows](jpeg_decompress_struct& d) {
+                while (d.output_scanline < d.output_height)
+                    jpeg_read_scanlines(&d, rows, 1);
+            });
+        }
+    }
+    if (!read)
+        return decoder.error();
+    jpeg_decompress_struct& c = decoder.cinfo();
+    if (decoder.source().ended && jpeg_has_multiple_scans(&c) &&
+        !(c.progressive_mode && progressionComplete(c)))
+        return QStringLiteral("the file ends before the picture does");
+    if (!decoder.run([](jpeg_decompress_struct& d) { jpeg_finish_decompress(&d); }))
+        return decoder.error();
+    return {};
+}
+
+// Whether the EXIF data in the saved APP1 segments leaves the picture as it is stored. Anything
+// else, a damaged segment included, goes to the whole-picture decoder, which applies or ignores
+// it as every viewer does.
+bool storedUpright(const jpeg_decompress_struct& cinfo) {
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
+            std::memcmp(m->data, "Exif\0\0", 6) != 0)
+            continue;
+        const int orientation = exifOrientation(m->data, m->data_length);
+        if (orientation != 0 && orientation != 1)
+            return false;
+    }
+    return true;
+}
+
+class JpegSource final : public Source {
+public:
+    QSize size() const override { return m_size; }
+
+    bool nextRows(int rows, QImage& band, QString& error) override {
+        if (rows < 0 || m_next + rows > m_size.height()) {
+            error = QStringLiteral("The picture has fewer rows than asked for.");
+            return false;
+        }
+        if (rows > 0) {
+            if (band.width() != m_size.width() || band.height() != rows ||
+                band.format() != QImage::Format_RGB32 || !band.isDetached())
+                band = QImage(m_size.width(), rows, QImage::Format_RGB32);
+            if (band.isNull()) {
+                error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+                return false;
+            }
+            uchar* bits = band.bits();
+            const qsizetype stride = band.bytesPerLine();
+            const bool read = m_decoder.run([bits, stride, rows](jpeg_decompress_struct& c) {
+                JSAMPROW pointers[16];
+                int done = 0;
+                while (done < rows) {
+                    const int ask = std::min(rows - done, 16);
+                    for (int i = 0; i < ask; ++i)
+                        pointers[i] = bits + qsizetype(done + i) * stride;
+                    done += int(jpeg_read_scanlines(&c, pointers, JDIMENSION(ask)));
+                }
+            });
+            if (!read) {
+                error = failure(m_path, m_decoder.error());
+                return false;
+            }
+        } else {
+            band = QImage();
+        }
+        m_next += rows;
+        // What follows the last row is read too: an error there still means a damaged file.
+        if (m_next == m_size.height() && !m_finished) {
+            m_finished = true;
+            if (!m_decoder.run([](jpeg_decompress_struct& c) { jpeg_finish_decompress(&c); })) {
+                error = failure(m_path, m_decoder.error());
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static JpegOpening open(const QString& path);
+
+private:
+    Decoder m_decoder;
+    QString m_path;
+    QSize m_size;
+    int m_next = 0;
+    bool m_finished = false;
+};
+
+JpegOpening failed(const QString& path, const QString& reason) {
+    JpegOpening opening;
+    opening.verdict = JpegVerdict::Failed;
+    opening.error = failure(path, reason);
+    return opening;
+}
+
+JpegOpening JpegSource::open(const QString& path) {
+    JpegOpening opening; // whole picture unless shown otherwise
+    if (QFileInfo(path).isDir())
+        return opening;
+    QFile probe(path);
+    // Unreadable files and other formats are the whole-picture decoder's to word.
+    if (!probe.open(QIODevice::ReadOnly) || probe.peek(3) != QByteArray("\xFF\xD8\xFF", 3))
+        return opening;
+    const bool complete = endsWithEndMarker(probe);
+    probe.close();
+    auto source = std::make_unique<JpegSource>();
+    source->m_path = path;
+    Decoder& decoder = source->m_decoder;
+    if (!decoder.open(path))
+        return failed(path, decoder.error());
+
+    jpeg_decompress_struct& c = decoder.cinfo();
+    jpeg_save_markers(&c, JPEG_APP0 + 1, 0xFFFF);
+    int header = JPEG_SUSPENDED;
+    if (!decoder.run(
+            [&header](jpeg_decompress_struct& d) { header = jpeg_read_header(&d, FALSE); }))
+        return failed(path, decoder.error());
+    if (header != JPEG_HEADER_OK)
+        return failed(path, QStringLiteral("the file holds no picture"));
+    if (c.data_precision != 8)
+        return failed(path, QStringLiteral("%1-bit samples cannot be read").arg(c.data_precision));
+    if (!storedUpright(c))
+        return opening;
+    switch (c.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+        break;
+    default: // CMYK and YCCK (with Adobe's inversion), and whatever else, need their own handling
+        return opening;
+    }
+    const qint64 width = c.image_width, height = c.image_height;
+    if (width <= 0 || height <= 0)
+        return failed(path, QStringLiteral("the picture has no pixels"));
+    if (width * height * 4 > kAllocationLimitBytes)
+        return failed(path, QStringLiteral("it is %1 x %2 pixels, more than can be decoded")
+                                .arg(width)
+                                .arg(height));
+    if (!complete) {
+        if (const QString why = checkComplete(path); !why.isEmpty())
+            return failed(path, why);
+    }
+
+    c.out_color_space = kRgb32Layout;
+    // A progressive file is read whole here, so its damage shows before anything is written.
+    if (!decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); }))
+        return failed(path, decoder.error());
+    if (decoder.source().ended && jpeg_has_multiple_scans(&c) &&
+        !(c.progressive_mode && progressionComplete(c)))
+        return failed(path, QStringLiteral("the file ends before the picture does"));
+    if (c.output_components != 4 || qint64(c.output_width) != width ||
+        qint64(c.output_height) != height)
+        return opening;
+    source->m_size = QSize(int(width), int(height));
+    opening.verdict = JpegVerdict::Banded;
+    opening.source = std::move(source);
+    return opening;
+}
+
+} // namespace
+
+JpegOpening openJpegSource(const QString& path) {
+    return JpegSource::open(path);
+}
+
+int exifOrientation(const unsigned char* segment, std::size_t size) {
+    constexpr int kBroken = -1;
+    if (!segment || size < 6 || std::memcmp(segment, "Exif\0\0", 6) != 0)
+        return kBroken;
+    const unsigned char* tiff = segment + 6;
+    const std::size_t length = size - 6;
+    if (length < 8)
+        return kBroken;
+    bool little;
+    if (tiff[0] == 'I' && tiff[1] == 'I')
+        little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M')
+        little = false;
+    else
+        return kBroken;
+    // Callers make sure that `at` and its following bytes lie inside the data.
+    const auto u16 = [&](std::size_t at) {
+        return little ? qFromLittleEndian<quint16>(tiff + at) : qFromBigEndian<quint16>(tiff + at);
+    };
+    const auto u32 = [&](std::size_t at) {
+        return little ? qFromLittleEndian<quint32>(tiff + at) : qFromBigEndian<quint32>(tiff + at);
+    };
+    if (u16(2) != 42)
+        return kBroken;
+    std::size_t position = 8; // just after the header
+    quint32 offset = u32(4);
+    constexpr int kMaxDirectories = 10;
+    for (int d = 0; d < kMaxDirectories; ++d) {
+        if (offset < position || offset > length || length - offset < 2)
+            return kBroken;
+        const std::size_t count = u16(offset);
+        const std::size_t entries = std::size_t(offset) + 2;
+        if ((length - entries) / 12 < count || length - entries - 12 * count < 4)
+            return kBroken;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t entry = entries + 12 * i;
+            if (u16(entry) != 0x0112)
+                continue;
+            const quint16 type = u16(entry + 2);
+            const quint32 components = u32(entry + 4);
+            const quint16 value = u16(entry + 8);
+            if (type != 3 || components != 1 || value < 1 || value > 8)
+                return kBroken;
+            return value;
+        }
+        position = entries + 12 * count + 4;
+        offset = u32(entries + 12 * count);
+        if (offset == 0)
+            return 0;
+    }
+    return kBroken;
+}
+
+} // namespace puzzle

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "source.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <memory>
+
+namespace puzzle {
+
+// How a file should be read for slicing.
+enum class JpegVerdict {
+    Banded,       // JPEG content decoded band by band: `source` is set
+    WholePicture, // not JPEG, or a JPEG that needs the whole frame (EXIF rotation, CMYK)
+    Failed,       // a JPEG that cannot be made into a puzzle: `error` says why
+};
+
+struct JpegOpening {
+    JpegVerdict verdict = JpegVerdict::WholePicture;
+    std::unique_ptr<Source> source;
+    QString error;
+};
+
+// Opens `path` for banded decoding when its content is a JPEG that can be cut as it is stored:
+// 8-bit, grey or YCbCr/RGB, without an EXIF orientation that turns it. Everything that can be
+// checked before the first band is checked here: the header, the size against the allocation
+// limit, and, for a file that does not end in an end marker, every scan line. Corrupt data in the
+// middle of a complete file shows when its rows are read; so does a libjpeg warning, which counts
+// as a failure: a damaged picture is never cut.
+//
+// The source's bands are Format_RGB32. When the band handed to nextRows() already is a writable
+// RGB32 image of the full width and of the rows asked for (for instance one over memory of the
+// caller's), the rows are decoded straight into it.
+JpegOpening openJpegSource(const QString& path);
+
+// The orientation that an APP1 "Exif\0\0" segment holds: 0 when it has none, 1 to 8 when it has a
+// valid one, -1 when the segment is damaged or the orientation is malformed. The image file
+// directories are followed the same way a viewer does: from the first, along the links, at most
+// ten of them, never backwards.
+int exifOrientation(const unsigned char* segment, std::size_t size);
+
+} // namespace puzzle
