@@ -123,7 +123,10 @@ bool JpegEncoder::begin(int width, int height) {
                    c.in_color_space = kRgb32Layout;
                    jpeg_set_defaults(&c);
                    jpeg_set_quality(&c, kQuality, TRUE);
-                   c.density_unit = 1; // dots per inch, as for any new picture of the framework
+                   // The framework's encoder takes the density from the screen; a fixed one lets
+                   // the window and
+                   // the command line write the same bytes.
+                   c.density_unit = 1; // dots per inch
                    c.X_density = 72;
                    c.Y_density = 72;
                    jpeg_start_compress(&c, TRUE);

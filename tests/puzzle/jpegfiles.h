@@ -12,6 +12,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -21,14 +22,14 @@
 
 namespace jpegfiles {
 
-// Smooth colour with some detail, so JPEG keeps it well yet every place has its own colour.
+// Smooth colour with some ripples, so JPEG keeps it well yet every place has its own colour.
 inline QImage photo(int w, int h) {
     QImage image(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < w; ++x)
             line[x] = qRgb((x * 255) / std::max(1, w - 1), (y * 255) / std::max(1, h - 1),
-                           ((x / 23 + y / 17) % 2) ? 200 : 60);
+                           128 + int(70 * std::sin(x / 9.0) * std::cos(y / 7.0)));
     }
     return image;
 }
@@ -162,6 +163,14 @@ inline qsizetype scanStart(const QByteArray& jpeg) {
             return at;
     }
     return -1;
+}
+
+// `jpeg` with `length` bytes from `at` overwritten by junk holding stray marker bytes, which the
+// entropy decoder cannot take for data.
+inline QByteArray damaged(QByteArray jpeg, qsizetype at, int length) {
+    for (int i = 0; i < length && at + i < jpeg.size(); ++i)
+        jpeg[at + i] = char(i % 2 ? 0x20 + i : 0xFF);
+    return jpeg;
 }
 
 // Where the frame header's sample precision sits.

@@ -1,0 +1,209 @@
+// The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
+#include "jpegfiles.h"
+#include "jpegsource.h"
+#include "project.h"
+#include "testpictures.h"
+
+#include "../platform/gifwriter.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace puzzle;
+using namespace jpegfiles;
+using namespace testpictures;
+
+class TestSlicer : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    int m_count = 0;
+
+    QString newFile(const QByteArray& bytes, const char* suffix = ".jpg") {
+        const QString path =
+            m_tmp.filePath(QStringLiteral("picture%1%2").arg(m_count++).arg(suffix));
+        return writeFile(path, bytes) ? path : QString();
+    }
+    QString newFolder() {
+        const QString path = m_tmp.filePath(QStringLiteral("out%1").arg(m_count++));
+        return QDir().mkpath(path) ? path : QString();
+    }
+
+    // Every piece has its size and shows its region of `expected`; the blank piece is white.
+    static void checkPieces(const QString& folder, const QImage& expected, int n) {
+        const int pw = expected.width() / n, ph = expected.height() / n;
+        for (int k = 0; k < n * n; ++k) {
+            const QImage piece = read(folder + QStringLiteral("/Image%1.jpg").arg(k));
+            QCOMPARE(piece.size(), QSize(pw, ph));
+            const double error = meanError(piece, expected, QPoint((k % n) * pw, (k / n) * ph));
+            QVERIFY2(error < 4, qPrintable(QStringLiteral("piece %1: %2").arg(k).arg(error)));
+        }
+        const QImage blank = read(folder + "/white.jpg");
+        QCOMPARE(blank.size(), QSize(pw, ph));
+        QVERIFY(allNearly(blank, Qt::white));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_tmp.isValid()); }
+
+    void piecesShowTheirRegion_data() {
+        QTest::addColumn<QByteArray>("jpeg");
+        QTest::addColumn<int>("n");
+        const QByteArray odd = qtJpeg(photo(641, 479));
+        QTest::newRow("641x479 at 3x3") << odd << 3;
+        QTest::newRow("641x479 at 9x9") << odd << 9;
+        // Bands taller than one run of decoded rows.
+        const QByteArray wide = qtJpeg(photo(4001, 1003), false, 90);
+        QTest::newRow("4001x1003 at 3x3") << wide << 3;
+        QTest::newRow("4001x1003 at 7x7") << wide << 7;
+        QTest::newRow("37x2003 at 4x4") << qtJpeg(photo(37, 2003)) << 4;
+        QTest::newRow("9x9 at 9x9") << qtJpeg(photo(9, 9)) << 9;
+        QTest::newRow("progressive at 5x5") << qtJpeg(photo(641, 479), true) << 5;
+        QTest::newRow("grey at 6x6") << libjpegFile(photo(641, 479), {.grey = true}) << 6;
+        QTest::newRow("4:4:4 at 8x8")
+            << libjpegFile(photo(641, 479), {.lumaH = 1, .lumaV = 1}) << 8;
+    }
+    void piecesShowTheirRegion() {
+        QFETCH(QByteArray, jpeg);
+        QFETCH(int, n);
+        const QString path = newFile(jpeg);
+        QCOMPARE(openJpegSource(path).verdict, JpegVerdict::Banded);
+        QString error;
+        const auto source = openSource(path, error);
+        QVERIFY2(source, qPrintable(error));
+        const QString folder = newFolder();
+        const ProjectOutcome outcome = writeProject(*source, n, folder, QByteArray("page"));
+        QVERIFY2(outcome.ok, qPrintable(outcome.error));
+        QCOMPARE(outcome.pieces, n * n);
+        QCOMPARE(entries(folder).size(), n * n + 2);
+        QCOMPARE(contents(folder + "/index.html"), QByteArray("page"));
+        checkPieces(folder, read(path), n);
+    }
+
+    // For the same pixels, the banded path writes exactly what the whole-picture path writes, and
+    // that is what the framework's own encoder makes of each piece.
+    void sameFilesAsTheWholePicturePath() {
+        const QString path = newFile(qtJpeg(photo(641, 479)));
+        QString error;
+        const auto banded = openSource(path, error);
+        QVERIFY(banded);
+        const QString fast = newFolder(), whole = newFolder();
+        QVERIFY(writeProject(*banded, 4, fast, QByteArray("p")).ok);
+        const QImage decoded = read(path);
+        const auto image = sourceFromImage(decoded);
+        QVERIFY(writeProject(*image, 4, whole, QByteArray("p")).ok);
+        const QStringList names = entries(fast);
+        QCOMPARE(entries(whole), names);
+        for (const QString& name : names)
+            QVERIFY2(contents(fast + "/" + name) == contents(whole + "/" + name), qPrintable(name));
+
+        const int pw = decoded.width() / 4, ph = decoded.height() / 4;
+        for (int k : {0, 6, 15}) {
+            QByteArray framework;
+            QBuffer buffer(&framework);
+            buffer.open(QIODevice::WriteOnly);
+            QImage piece(pw, ph, QImage::Format_RGB32);
+            piece.fill(Qt::white);
+            piece.setDotsPerMeterX(2835); // 72 dots per inch
+            piece.setDotsPerMeterY(2835);
+            QPainter(&piece).drawImage(QPoint(0, 0), decoded,
+                                       QRect((k % 4) * pw, (k / 4) * ph, pw, ph));
+            QVERIFY(QImageWriter(&buffer, "jpeg").write(piece));
+            QVERIFY2(contents(fast + QStringLiteral("/Image%1.jpg").arg(k)) == framework,
+                     qPrintable(QString::number(k)));
+        }
+    }
+
+    void previewsInIndexOrderWithTheirYields_data() {
+        QTest::addColumn<int>("n");
+        for (int n = 3; n <= 9; ++n)
+            QTest::addRow("%dx%d", n, n) << n;
+    }
+    void previewsInIndexOrderWithTheirYields() {
+        QFETCH(int, n);
+        const QString path = newFile(qtJpeg(photo(1201, 997)));
+        QString error;
+        const auto source = openSource(path, error);
+        QVERIFY(source);
+        const QImage decoded = read(path);
+        const int pw = decoded.width() / n, ph = decoded.height() / n;
+        QList<int> order;
+        int yields = 0;
+        int wrong = -2;
+        SliceCallbacks callbacks;
+        callbacks.preview = [&](int k, const QImage& piece) {
+            order << k;
+            const QImage expected =
+                k < 0 ? QImage() : decoded.copy((k % n) * pw, (k / n) * ph, pw, ph);
+            if (piece.size() != QSize(pw, ph) ||
+                (k >= 0 ? meanError(piece, expected) > 0.5 : !allNearly(piece, Qt::white, 0)))
+                wrong = k;
+        };
+        callbacks.yield = [&] { ++yields; };
+        const QString folder = newFolder();
+        QVERIFY(writeProject(*source, n, folder, QByteArray("p"), callbacks).ok);
+        QList<int> expected;
+        for (int k = 0; k < n * n; ++k)
+            expected << k;
+        expected << -1;
+        QCOMPARE(order, expected);
+        QCOMPARE(wrong, -2);
+        QCOMPARE(yields, n * n + n); // after every piece, and again after every row
+    }
+
+    // Damage that only shows while the rows are read: the run fails with the cause and the folder
+    // keeps what it held.
+    void damageFoundWhileSlicing() {
+        const QByteArray good = qtJpeg(photo(800, 600));
+        const qsizetype scan = scanStart(good);
+        const QByteArray jpeg = damaged(good, scan + (good.size() - scan) * 3 / 4, 64);
+        const QString path = newFile(jpeg);
+        QString error;
+        const auto source = openSource(path, error);
+        QVERIFY2(source, qPrintable(error));
+        const QString folder = newFolder();
+        QVERIFY(writeFile(folder + "/Image0.jpg", "older piece"));
+        const ProjectOutcome outcome = writeProject(*source, 3, folder, QByteArray("page"));
+        QVERIFY(!outcome.ok);
+        QVERIFY2(outcome.error.contains(QDir::toNativeSeparators(path)), qPrintable(outcome.error));
+        QCOMPARE(entries(folder), QStringList{"Image0.jpg"});
+        QCOMPARE(contents(folder + "/Image0.jpg"), QByteArray("older piece"));
+    }
+
+    void wholePicturePathComesOutRight_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("size");
+        const QByteArray jpeg = qtJpeg(photo(301, 200));
+        QTest::newRow("EXIF turned a quarter")
+            << withApp1(jpeg, orientationSegment(6)) << QSize(200, 301);
+        QTest::newRow("EXIF upside down")
+            << withApp1(jpeg, orientationSegment(3)) << QSize(301, 200);
+        QTest::newRow("EXIF mirrored and turned")
+            << withApp1(jpeg, orientationSegment(7, true)) << QSize(200, 301);
+        QImage blocks(301, 200, QImage::Format_RGB32);
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 301; ++x)
+                blocks.setPixel(x, y, qRgb(x < 150 ? 255 : 0, y < 100 ? 255 : 0, 128));
+        QTest::newRow("GIF") << gifwriter::encode(301, 200, {GifFrame{blocks}}) << QSize(301, 200);
+    }
+    void wholePicturePathComesOutRight() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, size);
+        const QString path = newFile(bytes);
+        QCOMPARE(openJpegSource(path).verdict, JpegVerdict::WholePicture);
+        QString error;
+        const auto source = openSource(path, error);
+        QVERIFY2(source, qPrintable(error));
+        QCOMPARE(source->size(), size);
+        const QString folder = newFolder();
+        QVERIFY(writeProject(*source, 4, folder, QByteArray("p")).ok);
+        checkPieces(folder, read(path), 4); // read() turns the picture as EXIF says
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSlicer)
+#include "tst_slicer.moc"
