@@ -103,7 +103,7 @@ JpegEncoder::~JpegEncoder() {
         jpeg_destroy_compress(&m_state->cinfo);
 }
 
-bool JpegEncoder::begin(int width, int height) {
+bool JpegEncoder::begin(int width, int height, Input input) {
     State& s = *m_state;
     if (!s.created)
         return false;
@@ -113,32 +113,32 @@ bool JpegEncoder::begin(int width, int height) {
         return false;
     }
     s.height = height;
-    s.scanning = false;
-    return s.scanning = s.run(
-               [width, height](jpeg_compress_struct& c) {
-                   jpeg_abort_compress(&c);
-                   c.image_width = JDIMENSION(width);
-                   c.image_height = JDIMENSION(height);
-                   c.input_components = 4;
-                   c.in_color_space = kRgb32Layout;
-                   jpeg_set_defaults(&c);
-                   jpeg_set_quality(&c, kQuality, TRUE);
-                   // The framework's encoder takes the density from the screen; a fixed one lets
-                   // the window and
-                   // the command line write the same bytes.
-                   c.density_unit = 1; // dots per inch
-                   c.X_density = 72;
-                   c.Y_density = 72;
-                   jpeg_start_compress(&c, TRUE);
-               },
-               m_error);
+    s.scanning = s.run(
+        [width, height, input](jpeg_compress_struct& c) {
+            jpeg_abort_compress(&c);
+            c.image_width = JDIMENSION(width);
+            c.image_height = JDIMENSION(height);
+            c.input_components = input == Input::Planes ? 3 : 4;
+            c.in_color_space = input == Input::Planes ? JCS_YCbCr : kRgb32Layout;
+            jpeg_set_defaults(&c); // 4:2:0, as the planes come
+            jpeg_set_quality(&c, kQuality, TRUE);
+            c.raw_data_in = input == Input::Planes ? TRUE : FALSE;
+            // The framework's encoder takes the density from the screen; a fixed one lets the
+            // window and the command line write the same bytes.
+            c.density_unit = 1; // dots per inch
+            c.X_density = 72;
+            c.Y_density = 72;
+            jpeg_start_compress(&c, TRUE);
+        },
+        m_error);
+    return s.scanning;
 }
 
 bool JpegEncoder::write(const unsigned char* const* rows, int count) {
     State& s = *m_state;
     if (count <= 0)
         return true;
-    if (!s.scanning || int(s.cinfo.next_scanline) + count > s.height) {
+    if (!s.scanning || s.cinfo.raw_data_in || int(s.cinfo.next_scanline) + count > s.height) {
         m_error = QStringLiteral("more rows than the picture has");
         return false;
     }
@@ -151,9 +151,25 @@ bool JpegEncoder::write(const unsigned char* const* rows, int count) {
         m_error);
 }
 
+bool JpegEncoder::writePlanes(const unsigned char* const* y, const unsigned char* const* cb,
+                              const unsigned char* const* cr) {
+    State& s = *m_state;
+    if (!s.scanning || !s.cinfo.raw_data_in || int(s.cinfo.next_scanline) >= s.height) {
+        m_error = QStringLiteral("more rows than the picture has");
+        return false;
+    }
+    // libjpeg takes rows as non-const pointers but only reads them.
+    JSAMPARRAY planes[3] = {const_cast<JSAMPARRAY>(y), const_cast<JSAMPARRAY>(cb),
+                            const_cast<JSAMPARRAY>(cr)};
+    return s.run(
+        [&planes](jpeg_compress_struct& c) { jpeg_write_raw_data(&c, planes, kPlaneRows); },
+        m_error);
+}
+
 bool JpegEncoder::end(QByteArray& file) {
     State& s = *m_state;
-    if (!s.scanning || int(s.cinfo.next_scanline) != s.height) {
+    // After the last block of planes, next_scanline has gone past the height to a whole block.
+    if (!s.scanning || int(s.cinfo.next_scanline) < s.height) {
         m_error = QStringLiteral("the picture is missing rows");
         return false;
     }

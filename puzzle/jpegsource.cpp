@@ -210,7 +210,7 @@ bool storedUpright(const jpeg_decompress_struct& cinfo) {
     return true;
 }
 
-class JpegSource final : public Source {
+class JpegSource final : public Source, public JpegPlanes {
 public:
     QSize size() const override { return m_size; }
 
@@ -219,6 +219,8 @@ public:
             error = QStringLiteral("The picture has fewer rows than asked for.");
             return false;
         }
+        if (!start(Mode::Pixels, error))
+            return false;
         if (rows > 0) {
             if (band.width() != m_size.width() || band.height() != rows ||
                 band.format() != QImage::Format_RGB32 || !band.isDetached())
@@ -247,26 +249,115 @@ public:
             band = QImage();
         }
         m_next += rows;
-        // What follows the last row is read too: an error there still means a damaged file.
-        if (m_next == m_size.height() && !m_finished) {
-            m_finished = true;
-            if (!m_decoder.run([](jpeg_decompress_struct& c) { jpeg_finish_decompress(&c); })) {
-                error = failure(m_path, m_decoder.error());
-                return false;
-            }
+        return finishAtTheEnd(error);
+    }
+
+    bool canReadPlanes() const override {
+        return m_mode == Mode::Planes || (m_mode == Mode::Undecided && m_planar);
+    }
+
+    PlaneLayout planeLayout() const override { return m_layout; }
+
+    bool nextPlanes(uchar* y, uchar* cb, uchar* cr, int& rows, QString& error) override {
+        if (!canReadPlanes()) {
+            error = QStringLiteral("The picture cannot be read as planes.");
+            return false;
         }
-        return true;
+        if (m_next >= m_size.height()) {
+            error = QStringLiteral("The picture has fewer rows than asked for.");
+            return false;
+        }
+        if (!start(Mode::Planes, error))
+            return false;
+        const PlaneLayout layout = m_layout;
+        const bool read = m_decoder.run([y, cb, cr, layout](jpeg_decompress_struct& c) {
+            JSAMPROW lumaRows[16], cbRows[8], crRows[8];
+            for (int i = 0; i < layout.rowsPerRead; ++i)
+                lumaRows[i] = y + qsizetype(i) * layout.lumaStride;
+            for (int i = 0; i < layout.rowsPerRead / layout.vy; ++i) {
+                cbRows[i] = cb + qsizetype(i) * layout.chromaStride;
+                crRows[i] = cr + qsizetype(i) * layout.chromaStride;
+            }
+            JSAMPARRAY planes[3] = {lumaRows, cbRows, crRows};
+            jpeg_read_raw_data(&c, planes, JDIMENSION(layout.rowsPerRead));
+        });
+        if (!read) {
+            error = failure(m_path, m_decoder.error());
+            return false;
+        }
+        rows = std::min(m_layout.rowsPerRead, m_size.height() - m_next);
+        m_next += rows;
+        return finishAtTheEnd(error);
     }
 
     static JpegOpening open(const QString& path);
 
 private:
+    enum class Mode { Undecided, Pixels, Planes };
+
+    bool start(Mode mode, QString& error) {
+        if (m_mode == mode)
+            return true;
+        if (m_mode != Mode::Undecided) {
+            error = QStringLiteral("The picture is already being read another way.");
+            return false;
+        }
+        m_mode = mode;
+        jpeg_decompress_struct& c = m_decoder.cinfo();
+        c.out_color_space = mode == Mode::Planes ? JCS_YCbCr : kRgb32Layout;
+        c.raw_data_out = mode == Mode::Planes ? TRUE : FALSE;
+        if (!m_decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); })) {
+            error = failure(m_path, m_decoder.error());
+            return false;
+        }
+        if (qint64(c.output_width) != m_size.width() ||
+            qint64(c.output_height) != m_size.height() ||
+            (mode == Mode::Pixels && c.output_components != 4)) {
+            error = failure(m_path, QStringLiteral("the decoder gives another size than expected"));
+            return false;
+        }
+        return true;
+    }
+
+    // What follows the last row is read too: an error there still means a damaged file.
+    bool finishAtTheEnd(QString& error) {
+        if (m_next < m_size.height() || m_finished)
+            return true;
+        m_finished = true;
+        if (!m_decoder.run([](jpeg_decompress_struct& c) { jpeg_finish_decompress(&c); })) {
+            error = failure(m_path, m_decoder.error());
+            return false;
+        }
+        return true;
+    }
+
     Decoder m_decoder;
     QString m_path;
     QSize m_size;
+    Mode m_mode = Mode::Undecided;
+    bool m_planar = false;
+    PlaneLayout m_layout;
     int m_next = 0;
     bool m_finished = false;
 };
+
+// The layout of a single-scan YCbCr JPEG whose chroma is a whole fraction of its luma, when it is
+// one the slicer can take as it is.
+bool storedLayout(jpeg_decompress_struct& c, PlaneLayout& layout) {
+    if (c.jpeg_color_space != JCS_YCbCr || c.num_components != 3 || jpeg_has_multiple_scans(&c))
+        return false;
+    const jpeg_component_info* comp = c.comp_info;
+    if (comp[1].h_samp_factor != 1 || comp[1].v_samp_factor != 1 || comp[2].h_samp_factor != 1 ||
+        comp[2].v_samp_factor != 1 || comp[0].h_samp_factor < 1 || comp[0].h_samp_factor > 2 ||
+        comp[0].v_samp_factor < 1 || comp[0].v_samp_factor > 2)
+        return false;
+    layout.hx = comp[0].h_samp_factor;
+    layout.vy = comp[0].v_samp_factor;
+    layout.rowsPerRead = DCTSIZE * layout.vy;
+    layout.lumaStride = qsizetype(comp[0].width_in_blocks) * DCTSIZE;
+    layout.chromaStride = qsizetype(comp[1].width_in_blocks) * DCTSIZE;
+    return true;
+}
 
 JpegOpening failed(const QString& path, const QString& reason) {
     JpegOpening opening;
@@ -323,17 +414,20 @@ JpegOpening JpegSource::open(const QString& path) {
             return failed(path, why);
     }
 
-    c.out_color_space = kRgb32Layout;
-    // A progressive file is read whole here, so its damage shows before anything is written.
-    if (!decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); }))
-        return failed(path, decoder.error());
-    if (decoder.source().ended && jpeg_has_multiple_scans(&c) &&
-        !(c.progressive_mode && progressionComplete(c)))
-        return failed(path, QStringLiteral("the file ends before the picture does"));
-    if (c.output_components != 4 || qint64(c.output_width) != width ||
-        qint64(c.output_height) != height)
-        return opening;
     source->m_size = QSize(int(width), int(height));
+    source->m_planar = storedLayout(c, source->m_layout);
+    if (jpeg_has_multiple_scans(&c)) {
+        // Such a file is read whole when decoding starts, so its damage shows here, before
+        // anything is written.
+        QString error;
+        if (!source->start(JpegSource::Mode::Pixels, error)) {
+            opening.verdict = JpegVerdict::Failed;
+            opening.error = error;
+            return opening;
+        }
+        if (decoder.source().ended && !(c.progressive_mode && progressionComplete(c)))
+            return failed(path, QStringLiteral("the file ends before the picture does"));
+    }
     opening.verdict = JpegVerdict::Banded;
     opening.source = std::move(source);
     return opening;

@@ -9,6 +9,28 @@
 
 namespace puzzle {
 
+// The rows of a JPEG as it stores them, before its chroma is upsampled and its colours converted:
+// Y at full size, Cb and Cr at one sample for hx by vy pixels.
+struct PlaneLayout {
+    int hx = 1, vy = 1;       // 1 or 2 each
+    int rowsPerRead = 8;      // luma rows one read delivers; chroma rows: rowsPerRead / vy
+    qsizetype lumaStride = 0; // bytes from one plane row to the next, padding included
+    qsizetype chromaStride = 0;
+};
+
+// What a banded JPEG source offers beyond Source: its planes, for an encoder that takes YCbCr as
+// it is. A source gives either planes or RGB32 bands, whichever is asked for first.
+class JpegPlanes {
+public:
+    virtual ~JpegPlanes() = default;
+    // Whether planes can still be had: a single-scan YCbCr JPEG of which nothing has been read.
+    virtual bool canReadPlanes() const = 0;
+    virtual PlaneLayout planeLayout() const = 0;
+    // The next rowsPerRead luma rows and their chroma rows into planes laid out as planeLayout()
+    // says; `rows` tells how many of them belong to the picture (fewer at its bottom).
+    virtual bool nextPlanes(uchar* y, uchar* cb, uchar* cr, int& rows, QString& error) = 0;
+};
+
 // How a file should be read for slicing.
 enum class JpegVerdict {
     Banded,       // JPEG content decoded band by band: `source` is set

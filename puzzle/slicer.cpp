@@ -4,9 +4,15 @@
 // to the calling thread, which shows and stages them strictly in index order. Memory stays at the
 // ring, the encoders and the encoded bytes of about one row of pieces, whatever the picture's
 // size, for a source that decodes band by band.
+//
+// A YCbCr JPEG is taken as it is stored: its planes go to the encoders as YCbCr, with neither the
+// decoder's chroma upsampling and colour conversion nor the encoder's conversion back. Chroma
+// samples are repeated over the pixels they cover, so the encoder's 2x2 averaging gives back the
+// stored samples wherever a piece starts on an even pixel.
 #include "project.h"
 
 #include "jpegencode.h"
+#include "jpegsource.h"
 #include "stagedfolder.h"
 
 #include <QIODevice>
@@ -20,6 +26,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace puzzle {
@@ -27,7 +34,8 @@ namespace {
 
 constexpr int kWorkers = 2;
 constexpr int kSlots = 6;
-constexpr qsizetype kSlotBytes = 2 * 1024 * 1024;
+constexpr qsizetype kSlotBytes = 2 * 1024 * 1024; // RGB32 rows
+constexpr qsizetype kPlaneSlotBytes = 1024 * 1024;
 constexpr int kMaxChunkRows = 256;
 
 QString pieceName(int k) {
@@ -38,17 +46,40 @@ QString noMemory(int pw, int ph) {
     return QStringLiteral("Not enough memory for a piece of %1x%2.").arg(pw).arg(ph);
 }
 
-// A run of rows inside one band of pieces; band n stands for the trimmed rows below the last.
-struct Chunk {
-    int band;
-    int top; // first row, counted from the top of the band
-    int rows;
-};
+QString noMemoryForRows(int rows) {
+    return QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+}
+
+QRgb rgbOf(int y, int cb, int cr) {
+    const double b = cb - 128.0, r = cr - 128.0;
+    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
+    return qRgb(channel(y + 1.402 * r), channel(y - 0.344136 * b - 0.714136 * r),
+                channel(y + 1.772 * b));
+}
 
 struct Slot {
     std::unique_ptr<uchar[]> memory;
-    QImage rows;     // the chunk's rows, opaque RGB32, full width
+    QImage image;          // RGB32 feed: the rows, opaque, full width
+    uchar* planes[3] = {}; // plane feed: Y, Cb, Cr
+    int top = 0;           // the first row held
+    int rows = 0;
     int pending = 0; // columns that have yet to read it
+};
+
+// One block row of a piece (16 luma rows, 8 of each chroma) being put together from the slots
+// for the plane feed, and what it takes to map the picture's chroma onto the piece's.
+struct PieceBlock {
+    int lumaWidth = 0, chromaWidth = 0; // padded row lengths
+    std::vector<uchar> y, cb, cr;       // JpegEncoder::kPlaneRows rows, half as many of chroma
+    int rows = 0;                       // luma rows in it so far
+    // The picture's chroma samples for this column's pixels: from `first`, `count` of them; the
+    // piece's chroma sample i averages samples near[i] and far[i] (the same one when aligned).
+    qsizetype first = 0;
+    int count = 0;
+    std::vector<int> near, far;
+    bool aligned = false;
+    std::vector<uchar> evenCb, evenCr; // the picture's chroma under the last even piece row
+    int evenRow = -1;                  // the picture's chroma row it came from
 };
 
 struct Column {
@@ -56,9 +87,11 @@ struct Column {
     int next = 0; // the chunk it reads next
     bool busy = false;
     QImage preview; // the piece being made, when previews are wanted
+    PieceBlock block;
 };
 
 struct Finished {
+    int k = 0;
     QByteArray file;
     QImage preview;
 };
@@ -68,24 +101,33 @@ public:
     Pass(Source& source, int n, QSize piece, platform::StagedFolder& out,
          const SliceCallbacks& callbacks)
         : m_source(source)
+        , m_planes(dynamic_cast<JpegPlanes*>(&source))
         , m_n(n)
         , m_pw(piece.width())
         , m_ph(piece.height())
         , m_width(source.size().width())
+        , m_height(source.size().height())
         , m_out(out)
         , m_callbacks(callbacks)
         , m_columns(std::size_t(n)) {
-        const qsizetype rowBytes = qsizetype(m_width) * 4;
-        m_chunkRows =
-            int(std::clamp<qsizetype>(kSlotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
-        for (int r = 0; r < n; ++r)
-            for (int top = 0; top < m_ph; top += m_chunkRows)
-                m_chunks.push_back({r, top, std::min(m_chunkRows, m_ph - top)});
-        m_bandChunks = int(m_chunks.size());
-        // The trimmed rows are read too: a picture damaged there is still a damaged picture.
-        const int trimmed = source.size().height() - n * m_ph;
-        for (int top = 0; top < trimmed; top += m_chunkRows)
-            m_chunks.push_back({n, top, std::min(m_chunkRows, trimmed - top)});
+        if (m_planes && !m_planes->canReadPlanes())
+            m_planes = nullptr;
+        if (m_planes) {
+            m_layout = m_planes->planeLayout();
+            const qsizetype perRow = m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy;
+            const int reads =
+                int(std::clamp<qsizetype>(kPlaneSlotBytes / perRow / m_layout.rowsPerRead, 1,
+                                          kMaxChunkRows / m_layout.rowsPerRead));
+            m_chunkRows = reads * m_layout.rowsPerRead;
+            m_slotBytes =
+                (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) * m_chunkRows;
+        } else {
+            const qsizetype rowBytes = qsizetype(m_width) * 4;
+            m_chunkRows =
+                int(std::clamp<qsizetype>(kSlotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
+            m_slotBytes = rowBytes * m_chunkRows;
+        }
+        m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
     }
 
     ~Pass() { stopWorkers(); }
@@ -96,22 +138,23 @@ public:
         for (int i = 0; i < kWorkers; ++i)
             m_workers.emplace_back([this] { work(); });
 
-        for (int t = 0; t < int(m_chunks.size()); ++t) {
+        for (int t = 0; t < m_chunks; ++t) {
             Slot& slot = m_slots[std::size_t(t % kSlots)];
-            if (QString error = waitAndEmit([&slot] { return slot.pending == 0; });
+            if (QString error = waitAndStage([&slot] { return slot.pending == 0; });
                 !error.isEmpty())
                 return error;
-            if (QString error = decode(m_chunks[std::size_t(t)], slot); !error.isEmpty())
+            if (QString error = decode(t, slot); !error.isEmpty())
                 return error;
             {
                 std::lock_guard lock(m_mutex);
-                slot.pending = m_chunks[std::size_t(t)].band < m_n ? m_n : 0;
+                // Rows below the last band are read only so that damage there is found.
+                slot.pending = slot.top < m_n * m_ph ? m_n : 0;
                 m_published = t + 1;
             }
             m_toWorkers.notify_all();
         }
         const int pieces = m_n * m_n;
-        if (QString error = waitAndEmit([this, pieces] { return m_emitted == pieces; });
+        if (QString error = waitAndStage([this, pieces] { return m_staged == pieces; });
             !error.isEmpty())
             return error;
         stopWorkers();
@@ -119,46 +162,65 @@ public:
     }
 
 private:
-    // Reads the chunk's rows into the slot, over its own memory when the source allows.
-    QString decode(const Chunk& chunk, Slot& slot) {
-        const qsizetype stride = qsizetype(m_width) * 4;
+    QString decode(int t, Slot& slot) {
+        slot.top = t * m_chunkRows;
+        slot.rows = std::min(m_chunkRows, m_height - slot.top);
         if (!slot.memory) {
-            slot.memory.reset(new (std::nothrow) uchar[std::size_t(stride) * m_chunkRows]);
+            slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes)]);
             if (!slot.memory)
-                return QStringLiteral("Not enough memory for %1 rows of the picture.")
-                    .arg(m_chunkRows);
+                return noMemoryForRows(m_chunkRows);
         }
-        slot.rows = QImage(slot.memory.get(), m_width, chunk.rows, stride, QImage::Format_RGB32);
         QString error;
-        if (!m_source.nextRows(chunk.rows, slot.rows, error))
-            return error;
-        if (slot.rows.hasAlphaChannel()) {
-            // Every piece starts all white and the picture is drawn over it.
-            QImage white(slot.memory.get(), m_width, chunk.rows, stride, QImage::Format_RGB32);
-            white.fill(Qt::white);
-            QPainter(&white).drawImage(0, 0, slot.rows);
-            slot.rows = white;
-        } else if (slot.rows.format() != QImage::Format_RGB32) {
-            slot.rows = slot.rows.convertToFormat(QImage::Format_RGB32);
+        if (m_planes) {
+            uchar* y = slot.memory.get();
+            uchar* cb = y + m_layout.lumaStride * m_chunkRows;
+            uchar* cr = cb + m_layout.chromaStride * (m_chunkRows / m_layout.vy);
+            slot.planes[0] = y;
+            slot.planes[1] = cb;
+            slot.planes[2] = cr;
+            const int chromaRows = m_layout.rowsPerRead / m_layout.vy;
+            for (int read = 0, i = 0; read < slot.rows; ++i) {
+                int rows = 0;
+                if (!m_planes->nextPlanes(y + m_layout.lumaStride * m_layout.rowsPerRead * i,
+                                          cb + m_layout.chromaStride * chromaRows * i,
+                                          cr + m_layout.chromaStride * chromaRows * i, rows, error))
+                    return error;
+                read += rows;
+            }
+            return {};
         }
-        if (slot.rows.isNull() || slot.rows.width() != m_width || slot.rows.height() != chunk.rows)
-            return QStringLiteral("Not enough memory for %1 rows of the picture.").arg(chunk.rows);
+        const qsizetype stride = qsizetype(m_width) * 4;
+        slot.image = QImage(slot.memory.get(), m_width, slot.rows, stride, QImage::Format_RGB32);
+        if (!m_source.nextRows(slot.rows, slot.image, error))
+            return error;
+        if (slot.image.hasAlphaChannel()) {
+            // Every piece starts all white and the picture is drawn over it.
+            QImage white(slot.memory.get(), m_width, slot.rows, stride, QImage::Format_RGB32);
+            white.fill(Qt::white);
+            QPainter(&white).drawImage(0, 0, slot.image);
+            slot.image = white;
+        } else if (slot.image.format() != QImage::Format_RGB32) {
+            slot.image = slot.image.convertToFormat(QImage::Format_RGB32);
+        }
+        if (slot.image.isNull() || slot.image.width() != m_width ||
+            slot.image.height() != slot.rows)
+            return noMemoryForRows(slot.rows);
         return {};
     }
 
     // Shows and stages finished pieces in index order until `done` holds or a worker failed.
     template <typename Done>
-    QString waitAndEmit(Done done) {
+    QString waitAndStage(Done done) {
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (!m_failure.isEmpty())
                 return m_failure;
-            if (auto it = m_finished.find(m_emitted); it != m_finished.end()) {
+            if (auto it = m_finished.find(m_staged); it != m_finished.end()) {
                 Finished piece = std::move(it->second);
                 m_finished.erase(it);
-                const int k = m_emitted++;
+                ++m_staged;
                 lock.unlock();
-                if (QString error = stage(k, piece); !error.isEmpty())
+                if (QString error = stage(piece); !error.isEmpty())
                     return error;
                 lock.lock();
                 continue;
@@ -169,17 +231,17 @@ private:
         }
     }
 
-    QString stage(int k, const Finished& piece) {
+    QString stage(const Finished& piece) {
         if (m_callbacks.preview)
-            m_callbacks.preview(k, piece.preview);
-        const QString name = pieceName(k);
+            m_callbacks.preview(piece.k, piece.preview);
+        const QString name = pieceName(piece.k);
         QIODevice* device = m_out.open(name);
         if (!device)
             return m_out.errorString();
         if (device->write(piece.file) != piece.file.size())
             return QStringLiteral("Could not write %1: %2").arg(name, device->errorString());
         yield();
-        if (k % m_n == m_n - 1)
+        if (piece.k % m_n == m_n - 1)
             yield();
         return {};
     }
@@ -200,10 +262,10 @@ private:
             bool allDone = true;
             for (int i = 0; i < m_n; ++i) {
                 Column& candidate = m_columns[std::size_t(i)];
-                if (candidate.next < m_bandChunks)
+                if (candidate.next < m_chunks)
                     allDone = false;
                 if (!candidate.busy && candidate.next < m_published &&
-                    candidate.next < m_bandChunks && (!column || candidate.next < column->next)) {
+                    (!column || candidate.next < column->next)) {
                     column = &candidate;
                     c = i;
                 }
@@ -215,15 +277,13 @@ private:
                 continue;
             }
             column->busy = true;
-            const int t = column->next;
-            Slot& slot = m_slots[std::size_t(t % kSlots)];
+            Slot& slot = m_slots[std::size_t(column->next % kSlots)];
             lock.unlock();
 
-            Finished piece;
-            bool finished = false;
+            std::vector<Finished> finished;
             QString error;
             try {
-                error = encode(*column, c, m_chunks[std::size_t(t)], slot, piece, finished);
+                error = encode(*column, c, slot, finished);
             } catch (const std::bad_alloc&) {
                 error = noMemory(m_pw, m_ph);
             }
@@ -240,8 +300,9 @@ private:
                 return;
             }
             bool wake = --slot.pending == 0;
-            if (finished) {
-                m_finished.emplace(m_chunks[std::size_t(t)].band * m_n + c, std::move(piece));
+            for (Finished& piece : finished) {
+                const int k = piece.k;
+                m_finished.emplace(k, std::move(piece));
                 wake = true;
             }
             if (wake)
@@ -249,39 +310,185 @@ private:
         }
     }
 
-    // Feeds the chunk's part of column `c` to the column's encoder. Runs on a worker, without the
-    // lock: the column and the slot are this worker's until it reports back.
-    QString encode(Column& column, int c, const Chunk& chunk, const Slot& slot, Finished& piece,
-                   bool& finished) {
-        if (chunk.top == 0) {
-            if (!column.encoder.begin(m_pw, m_ph))
-                return QStringLiteral("Could not encode %1: %2")
-                    .arg(pieceName(chunk.band * m_n + c), column.encoder.error());
-            if (m_callbacks.preview) {
-                column.preview = QImage(m_pw, m_ph, QImage::Format_RGB32);
-                if (column.preview.isNull())
-                    return noMemory(m_pw, m_ph);
+    // Feeds the slot's part of column `c` to the column's encoder, starting and finishing pieces
+    // where bands begin and end. Runs on a worker, without the lock: the column and the slot are
+    // this worker's until it reports back.
+    QString encode(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
+        const int end = std::min(slot.top + slot.rows, m_n * m_ph);
+        for (int y = slot.top; y < end;) {
+            const int r = y / m_ph, k = r * m_n + c;
+            const int pieceTop = y - r * m_ph;
+            const int count = std::min(end, (r + 1) * m_ph) - y;
+            if (pieceTop == 0) {
+                if (!column.encoder.begin(m_pw, m_ph,
+                                          m_planes ? JpegEncoder::Input::Planes
+                                                   : JpegEncoder::Input::Rgb32))
+                    return cannotEncode(k, column.encoder.error());
+                if (m_callbacks.preview) {
+                    column.preview = QImage(m_pw, m_ph, QImage::Format_RGB32);
+                    if (column.preview.isNull())
+                        return noMemory(m_pw, m_ph);
+                }
+            }
+            if (QString error = feed(column, c, slot, y, count, pieceTop); !error.isEmpty())
+                return cannotEncode(k, error);
+            y += count;
+            if (pieceTop + count < m_ph)
+                continue;
+            Finished piece;
+            piece.k = k;
+            if (!column.encoder.end(piece.file))
+                return cannotEncode(k, column.encoder.error());
+            piece.preview = std::move(column.preview);
+            column.preview = QImage();
+            finished.push_back(std::move(piece));
+        }
+        return {};
+    }
+
+    // Rows y to y + count - 1 of column c, which are rows pieceTop... of their piece.
+    QString feed(Column& column, int c, const Slot& slot, int y, int count, int pieceTop) {
+        const uchar* rows[kMaxChunkRows];
+        const qsizetype left = qsizetype(c) * m_pw;
+        if (!m_planes) {
+            for (int i = 0; i < count; ++i)
+                rows[i] = slot.image.constScanLine(y - slot.top + i) + left * 4;
+            if (!column.encoder.write(rows, count))
+                return column.encoder.error();
+            if (m_callbacks.preview)
+                for (int i = 0; i < count; ++i)
+                    std::memcpy(column.preview.scanLine(pieceTop + i), rows[i],
+                                std::size_t(m_pw) * 4);
+            return {};
+        }
+        for (int i = 0; i < count; ++i)
+            if (QString error = feedPlaneRow(column, c, slot, y + i, pieceTop + i);
+                !error.isEmpty())
+                return error;
+        return {};
+    }
+
+    // Sets up the block of column c for a new piece.
+    void startBlock(PieceBlock& block, int c) const {
+        const int hx = m_layout.hx;
+        const qsizetype x0 = qsizetype(c) * m_pw;
+        block.lumaWidth = JpegEncoder::planeWidth(m_pw);
+        block.chromaWidth = JpegEncoder::chromaWidth(m_pw);
+        block.y.resize(std::size_t(block.lumaWidth) * JpegEncoder::kPlaneRows);
+        block.cb.resize(std::size_t(block.chromaWidth) * JpegEncoder::kPlaneRows / 2);
+        block.cr.resize(block.cb.size());
+        block.rows = 0;
+        block.first = x0 / hx;
+        block.count = int((x0 + m_pw - 1) / hx - block.first + 1);
+        const int samples = (m_pw + 1) / 2;
+        block.near.resize(std::size_t(samples));
+        block.far.resize(std::size_t(samples));
+        block.aligned = true;
+        for (int i = 0; i < samples; ++i) {
+            const int nearOne = int((x0 + 2 * i) / hx - block.first);
+            const int farOne = int((x0 + std::min(2 * i + 1, m_pw - 1)) / hx - block.first);
+            block.near[std::size_t(i)] = nearOne;
+            block.far[std::size_t(i)] = farOne;
+            block.aligned = block.aligned && nearOne == i && farOne == i;
+        }
+        block.evenCb.resize(std::size_t(block.count));
+        block.evenCr.resize(std::size_t(block.count));
+        block.evenRow = -1;
+    }
+
+    // Takes row y of the picture, row pieceRow of the piece, into the block of column c, and
+    // hands the block to the encoder once it is full or the piece ends.
+    QString feedPlaneRow(Column& column, int c, const Slot& slot, int y, int pieceRow) {
+        PieceBlock& block = column.block;
+        if (pieceRow == 0)
+            startBlock(block, c);
+        const int inSlot = y - slot.top; // the slot starts on a whole chroma row
+        uchar* luma = block.y.data() + std::size_t(block.lumaWidth) * std::size_t(block.rows);
+        std::memcpy(luma, slot.planes[0] + m_layout.lumaStride * inSlot + qsizetype(c) * m_pw,
+                    std::size_t(m_pw));
+        std::memset(luma + m_pw, luma[m_pw - 1], std::size_t(block.lumaWidth - m_pw));
+
+        const int chromaRow = y / m_layout.vy;
+        const qsizetype chromaAt = m_layout.chromaStride * (inSlot / m_layout.vy) + block.first;
+        const uchar* cb = slot.planes[1] + chromaAt;
+        const uchar* cr = slot.planes[2] + chromaAt;
+        const bool last = pieceRow == m_ph - 1;
+        if (pieceRow % 2 == 0) {
+            std::memcpy(block.evenCb.data(), cb, std::size_t(block.count));
+            std::memcpy(block.evenCr.data(), cr, std::size_t(block.count));
+            block.evenRow = chromaRow;
+        }
+        if (pieceRow % 2 == 1 || last) {
+            // The piece's chroma row for its rows 2j and 2j + 1 (2j alone at an odd end).
+            const int blockRow = block.rows - block.rows % 2;
+            const std::size_t out = std::size_t(block.chromaWidth) * std::size_t(blockRow / 2);
+            const bool sameRow = block.evenRow == chromaRow;
+            mergeChroma(block, block.evenCb.data(), sameRow ? block.evenCb.data() : cb,
+                        block.cb.data() + out);
+            mergeChroma(block, block.evenCr.data(), sameRow ? block.evenCr.data() : cr,
+                        block.cr.data() + out);
+            if (m_callbacks.preview)
+                previewRows(column, pieceRow - block.rows % 2, blockRow, block.rows % 2 + 1);
+        }
+        ++block.rows;
+        if (block.rows < JpegEncoder::kPlaneRows && !last)
+            return {};
+
+        // Below the piece's last row its last rows repeat, as the encoder does with pixels.
+        const uchar* yRows[JpegEncoder::kPlaneRows];
+        const uchar* cbRows[JpegEncoder::kPlaneRows / 2];
+        const uchar* crRows[JpegEncoder::kPlaneRows / 2];
+        for (int i = 0; i < JpegEncoder::kPlaneRows; ++i) {
+            const int row = std::min(i, block.rows - 1);
+            yRows[i] = block.y.data() + std::size_t(block.lumaWidth) * std::size_t(row);
+            if (i % 2 == 0) {
+                const std::size_t at = std::size_t(block.chromaWidth) * std::size_t(row / 2);
+                cbRows[i / 2] = block.cb.data() + at;
+                crRows[i / 2] = block.cr.data() + at;
             }
         }
-        const uchar* rows[kMaxChunkRows];
-        const qsizetype left = qsizetype(c) * m_pw * 4;
-        for (int i = 0; i < chunk.rows; ++i)
-            rows[i] = slot.rows.constScanLine(i) + left;
-        if (!column.encoder.write(rows, chunk.rows))
-            return QStringLiteral("Could not encode %1: %2")
-                .arg(pieceName(chunk.band * m_n + c), column.encoder.error());
-        if (m_callbacks.preview)
-            for (int i = 0; i < chunk.rows; ++i)
-                std::memcpy(column.preview.scanLine(chunk.top + i), rows[i], std::size_t(m_pw) * 4);
-        if (chunk.top + chunk.rows < m_ph)
-            return {};
-        if (!column.encoder.end(piece.file))
-            return QStringLiteral("Could not encode %1: %2")
-                .arg(pieceName(chunk.band * m_n + c), column.encoder.error());
-        piece.preview = std::move(column.preview);
-        column.preview = QImage();
-        finished = true;
+        block.rows = 0;
+        if (!column.encoder.writePlanes(yRows, cbRows, crRows))
+            return column.encoder.error();
         return {};
+    }
+
+    // One chroma row of the piece from the picture's chroma under its two luma rows: the 2x2
+    // average the encoder takes of pixels, a plain copy where the piece lines up with the
+    // picture's chroma.
+    static void mergeChroma(const PieceBlock& block, const uchar* even, const uchar* odd,
+                            uchar* out) {
+        const int samples = int(block.near.size());
+        if (block.aligned && even == odd) {
+            std::memcpy(out, even, std::size_t(samples));
+        } else {
+            int bias = 1;
+            for (int i = 0; i < samples; ++i) {
+                const int a = block.near[std::size_t(i)], b = block.far[std::size_t(i)];
+                out[i] = uchar((even[a] + even[b] + odd[a] + odd[b] + bias) >> 2);
+                bias ^= 3;
+            }
+        }
+        std::memset(out + samples, out[samples - 1], std::size_t(block.chromaWidth - samples));
+    }
+
+    // `count` rows of the preview, rows pieceRow... of the piece, from the block's row blockRow.
+    void previewRows(Column& column, int pieceRow, int blockRow, int count) const {
+        const PieceBlock& block = column.block;
+        const std::size_t chroma = std::size_t(block.chromaWidth) * std::size_t(blockRow / 2);
+        const uchar* cb = block.cb.data() + chroma;
+        const uchar* cr = block.cr.data() + chroma;
+        for (int i = 0; i < count; ++i) {
+            const uchar* luma =
+                block.y.data() + std::size_t(block.lumaWidth) * std::size_t(blockRow + i);
+            auto* line = reinterpret_cast<QRgb*>(column.preview.scanLine(pieceRow + i));
+            for (int x = 0; x < m_pw; ++x)
+                line[x] = rgbOf(luma[x], cb[x / 2], cr[x / 2]);
+        }
+    }
+
+    static QString cannotEncode(int k, const QString& why) {
+        return QStringLiteral("Could not encode %1: %2").arg(pieceName(k), why);
     }
 
     void stopWorkers() {
@@ -296,12 +503,14 @@ private:
     }
 
     Source& m_source;
-    const int m_n, m_pw, m_ph, m_width;
+    JpegPlanes* m_planes; // null: RGB32 rows
+    PlaneLayout m_layout;
+    const int m_n, m_pw, m_ph, m_width, m_height;
     platform::StagedFolder& m_out;
     const SliceCallbacks& m_callbacks;
     int m_chunkRows = 16;
-    std::vector<Chunk> m_chunks;
-    int m_bandChunks = 0;
+    qsizetype m_slotBytes = 0;
+    int m_chunks = 0;
 
     std::vector<Column> m_columns;
     Slot m_slots[kSlots];
@@ -309,7 +518,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_toWorkers, m_toMain;
     int m_published = 0; // chunks decoded so far
-    int m_emitted = 0;   // pieces shown and staged so far
+    int m_staged = 0;    // pieces shown and staged so far
     bool m_stop = false;
     QString m_failure;
     std::map<int, Finished> m_finished;

@@ -34,13 +34,15 @@ class TestSlicer : public QObject {
     }
 
     // Every piece has its size and shows its region of `expected`; the blank piece is white.
-    static void checkPieces(const QString& folder, const QImage& expected, int n) {
+    static void checkPieces(const QString& folder, const QImage& expected, int n,
+                            double tolerance = 4) {
         const int pw = expected.width() / n, ph = expected.height() / n;
         for (int k = 0; k < n * n; ++k) {
             const QImage piece = read(folder + QStringLiteral("/Image%1.jpg").arg(k));
             QCOMPARE(piece.size(), QSize(pw, ph));
             const double error = meanError(piece, expected, QPoint((k % n) * pw, (k / n) * ph));
-            QVERIFY2(error < 4, qPrintable(QStringLiteral("piece %1: %2").arg(k).arg(error)));
+            QVERIFY2(error < tolerance,
+                     qPrintable(QStringLiteral("piece %1: %2").arg(k).arg(error)));
         }
         const QImage blank = read(folder + "/white.jpg");
         QCOMPARE(blank.size(), QSize(pw, ph));
@@ -53,23 +55,33 @@ private slots:
     void piecesShowTheirRegion_data() {
         QTest::addColumn<QByteArray>("jpeg");
         QTest::addColumn<int>("n");
+        QTest::addColumn<double>("tolerance");
         const QByteArray odd = qtJpeg(photo(641, 479));
-        QTest::newRow("641x479 at 3x3") << odd << 3;
-        QTest::newRow("641x479 at 9x9") << odd << 9;
+        QTest::newRow("641x479 at 3x3") << odd << 3 << 4.0;
+        QTest::newRow("641x479 at 9x9") << odd << 9 << 4.0;
         // Bands taller than one run of decoded rows.
         const QByteArray wide = qtJpeg(photo(4001, 1003), false, 90);
-        QTest::newRow("4001x1003 at 3x3") << wide << 3;
-        QTest::newRow("4001x1003 at 7x7") << wide << 7;
-        QTest::newRow("37x2003 at 4x4") << qtJpeg(photo(37, 2003)) << 4;
-        QTest::newRow("9x9 at 9x9") << qtJpeg(photo(9, 9)) << 9;
-        QTest::newRow("progressive at 5x5") << qtJpeg(photo(641, 479), true) << 5;
-        QTest::newRow("grey at 6x6") << libjpegFile(photo(641, 479), {.grey = true}) << 6;
+        QTest::newRow("4001x1003 at 3x3") << wide << 3 << 4.0;
+        QTest::newRow("4001x1003 at 7x7") << wide << 7 << 4.0;
+        QTest::newRow("37x2003 at 4x4") << qtJpeg(photo(37, 2003)) << 4 << 4.0;
+        // One-pixel pieces, each keeping the chroma sample it was stored with, against a decoder
+        // that interpolates chroma across a steep gradient.
+        QTest::newRow("9x9 at 9x9") << qtJpeg(photo(9, 9)) << 9 << 16.0;
+        QTest::newRow("progressive at 5x5") << qtJpeg(photo(641, 479), true) << 5 << 4.0;
+        QTest::newRow("grey at 6x6") << libjpegFile(photo(641, 479), {.grey = true}) << 6 << 4.0;
+        QTest::newRow("4:2:2 at 3x3")
+            << libjpegFile(photo(641, 479), {.lumaH = 2, .lumaV = 1}) << 3 << 4.0;
+        QTest::newRow("4:4:0 at 4x4")
+            << libjpegFile(photo(641, 479), {.lumaH = 1, .lumaV = 2}) << 4 << 4.0;
+        QTest::newRow("restart markers at 7x7")
+            << libjpegFile(photo(641, 479), {.restartRows = 1}) << 7 << 4.0;
         QTest::newRow("4:4:4 at 8x8")
-            << libjpegFile(photo(641, 479), {.lumaH = 1, .lumaV = 1}) << 8;
+            << libjpegFile(photo(641, 479), {.lumaH = 1, .lumaV = 1}) << 8 << 4.0;
     }
     void piecesShowTheirRegion() {
         QFETCH(QByteArray, jpeg);
         QFETCH(int, n);
+        QFETCH(double, tolerance);
         const QString path = newFile(jpeg);
         QCOMPARE(openJpegSource(path).verdict, JpegVerdict::Banded);
         QString error;
@@ -81,26 +93,18 @@ private slots:
         QCOMPARE(outcome.pieces, n * n);
         QCOMPARE(entries(folder).size(), n * n + 2);
         QCOMPARE(contents(folder + "/index.html"), QByteArray("page"));
-        checkPieces(folder, read(path), n);
+        checkPieces(folder, read(path), n, tolerance);
     }
 
-    // For the same pixels, the banded path writes exactly what the whole-picture path writes, and
-    // that is what the framework's own encoder makes of each piece.
-    void sameFilesAsTheWholePicturePath() {
+    // A decoded picture's pieces are exactly what the framework's own encoder makes of them; the
+    // banded path, which hands the JPEG's own planes to the encoder, comes out the same but for
+    // JPEG's rounding.
+    void whatTheFrameworkEncoderWrites() {
         const QString path = newFile(qtJpeg(photo(641, 479)));
-        QString error;
-        const auto banded = openSource(path, error);
-        QVERIFY(banded);
-        const QString fast = newFolder(), whole = newFolder();
-        QVERIFY(writeProject(*banded, 4, fast, QByteArray("p")).ok);
         const QImage decoded = read(path);
         const auto image = sourceFromImage(decoded);
+        const QString whole = newFolder(), banded = newFolder();
         QVERIFY(writeProject(*image, 4, whole, QByteArray("p")).ok);
-        const QStringList names = entries(fast);
-        QCOMPARE(entries(whole), names);
-        for (const QString& name : names)
-            QVERIFY2(contents(fast + "/" + name) == contents(whole + "/" + name), qPrintable(name));
-
         const int pw = decoded.width() / 4, ph = decoded.height() / 4;
         for (int k : {0, 6, 15}) {
             QByteArray framework;
@@ -113,8 +117,19 @@ private slots:
             QPainter(&piece).drawImage(QPoint(0, 0), decoded,
                                        QRect((k % 4) * pw, (k / 4) * ph, pw, ph));
             QVERIFY(QImageWriter(&buffer, "jpeg").write(piece));
-            QVERIFY2(contents(fast + QStringLiteral("/Image%1.jpg").arg(k)) == framework,
+            QVERIFY2(contents(whole + QStringLiteral("/Image%1.jpg").arg(k)) == framework,
                      qPrintable(QString::number(k)));
+        }
+
+        QString error;
+        const auto source = openSource(path, error);
+        QVERIFY(source);
+        QVERIFY(writeProject(*source, 4, banded, QByteArray("p")).ok);
+        QCOMPARE(entries(banded), entries(whole));
+        QCOMPARE(contents(banded + "/white.jpg"), contents(whole + "/white.jpg"));
+        for (int k = 0; k < 16; ++k) {
+            const QString name = QStringLiteral("/Image%1.jpg").arg(k);
+            QVERIFY2(meanError(read(banded + name), read(whole + name)) < 1.5, qPrintable(name));
         }
     }
 
@@ -140,7 +155,7 @@ private slots:
             const QImage expected =
                 k < 0 ? QImage() : decoded.copy((k % n) * pw, (k / n) * ph, pw, ph);
             if (piece.size() != QSize(pw, ph) ||
-                (k >= 0 ? meanError(piece, expected) > 0.5 : !allNearly(piece, Qt::white, 0)))
+                (k >= 0 ? meanError(piece, expected) > 1.5 : !allNearly(piece, Qt::white, 0)))
                 wrong = k;
         };
         callbacks.yield = [&] { ++yields; };
