@@ -5,10 +5,11 @@
 // ring, the encoders and the encoded bytes of about one row of pieces, whatever the picture's
 // size, for a source that decodes band by band.
 //
-// A YCbCr JPEG is taken as it is stored: its planes go to the encoders as YCbCr, with neither the
-// decoder's chroma upsampling and colour conversion nor the encoder's conversion back. Chroma
-// samples are repeated over the pixels they cover, so the encoder's 2x2 averaging gives back the
-// stored samples wherever a piece starts on an even pixel.
+// A single-scan YCbCr JPEG is taken as it is stored: its planes go to the encoders as raw 4:2:0
+// blocks, with neither the decoder's chroma upsampling and colour conversion nor the encoder's
+// conversion back, which leaves the decoding thread, the one that cannot be shared, only the
+// entropy decoding and the inverse DCT. Where a piece lines up with the stored chroma, its chroma
+// is copied; elsewhere it is the 2x2 average the encoder would have taken of the pixels.
 #include "project.h"
 
 #include "jpegencode.h"
