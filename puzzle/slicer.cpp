@@ -462,6 +462,9 @@ private:
         const int samples = int(block.near.size());
         if (block.aligned && even == odd) {
             std::memcpy(out, even, std::size_t(samples));
+        } else if (block.aligned) {
+            for (int i = 0; i < samples; ++i) // (2a + 2b + bias) >> 2, bias going 1, 2, 1, ...
+                out[i] = uchar((even[i] + odd[i] + (i & 1)) >> 1);
         } else {
             int bias = 1;
             for (int i = 0; i < samples; ++i) {
