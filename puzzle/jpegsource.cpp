@@ -153,9 +153,9 @@ bool progressionComplete(const jpeg_decompress_struct& cinfo) {
     return true;
 }
 
-// Reads every scan line of a file that does not end in an end marker, at an eighth of its size
-// (the entropy data is decoded in full all the same), to tell a file that only lacks its marker
-// from one cut short. Empty when complete, else why not.
+// Reads every scan line at an eighth of the size (the entropy data is decoded in full all the
+// same): tells a file that only lacks its end marker from one cut short, and finds corrupt data.
+// Empty when complete and sound, else why not.
 QString checkComplete(const QString& path) {
     Decoder decoder;
     if (!decoder.open(path))
@@ -290,7 +290,7 @@ public:
         return finishAtTheEnd(error);
     }
 
-    static JpegOpening open(const QString& path);
+    static JpegOpening open(const QString& path, bool checkEveryRow);
 
 private:
     enum class Mode { Undecided, Pixels, Planes };
@@ -366,7 +366,7 @@ JpegOpening failed(const QString& path, const QString& reason) {
     return opening;
 }
 
-JpegOpening JpegSource::open(const QString& path) {
+JpegOpening JpegSource::open(const QString& path, bool checkEveryRow) {
     JpegOpening opening; // whole picture unless shown otherwise
     if (QFileInfo(path).isDir())
         return opening;
@@ -409,7 +409,7 @@ JpegOpening JpegSource::open(const QString& path) {
         return failed(path, QStringLiteral("it is %1 x %2 pixels, more than can be decoded")
                                 .arg(width)
                                 .arg(height));
-    if (!complete) {
+    if (!complete || checkEveryRow) {
         if (const QString why = checkComplete(path); !why.isEmpty())
             return failed(path, why);
     }
@@ -435,8 +435,8 @@ JpegOpening JpegSource::open(const QString& path) {
 
 } // namespace
 
-JpegOpening openJpegSource(const QString& path) {
-    return JpegSource::open(path);
+JpegOpening openJpegSource(const QString& path, bool checkEveryRow) {
+    return JpegSource::open(path, checkEveryRow);
 }
 
 int exifOrientation(const unsigned char* segment, std::size_t size) {

@@ -45,16 +45,16 @@ struct JpegOpening {
 };
 
 // Opens `path` for banded decoding when its content is a JPEG that can be cut as it is stored:
-// 8-bit, grey or YCbCr/RGB, without an EXIF orientation that turns it. Everything that can be
-// checked before the first band is checked here: the header, the size against the allocation
-// limit, and, for a file that does not end in an end marker, every scan line. Corrupt data in the
-// middle of a complete file shows when its rows are read; so does a libjpeg warning, which counts
-// as a failure: a damaged picture is never cut.
+// 8-bit, grey or YCbCr/RGB, without an EXIF orientation that turns it. Checked here: the header,
+// the size against the allocation limit, and every scan line's data when the file does not end in
+// an end marker or `checkEveryRow` asks for it (one entropy-decoding pass). Otherwise corrupt data
+// in the middle of the file shows when its rows are read. A libjpeg warning counts as a failure
+// wherever it comes: a damaged picture is never cut.
 //
 // The source's bands are Format_RGB32. When the band handed to nextRows() already is a writable
 // RGB32 image of the full width and of the rows asked for (for instance one over memory of the
 // caller's), the rows are decoded straight into it.
-JpegOpening openJpegSource(const QString& path);
+JpegOpening openJpegSource(const QString& path, bool checkEveryRow = false);
 
 // The orientation that an APP1 "Exif\0\0" segment holds: 0 when it has none, 1 to 8 when it has a
 // valid one, -1 when the segment is damaged or the orientation is malformed. The image file

@@ -42,8 +42,8 @@ std::unique_ptr<Source> sourceFromImage(QImage image) {
     return std::make_unique<ImageSource>(std::move(image));
 }
 
-std::unique_ptr<Source> openSource(const QString& path, QString& error) {
-    JpegOpening jpeg = openJpegSource(path);
+std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCheck check) {
+    JpegOpening jpeg = openJpegSource(path, check == SourceCheck::EveryRow);
     if (jpeg.verdict == JpegVerdict::Banded)
         return std::move(jpeg.source);
     if (jpeg.verdict == JpegVerdict::Failed) {

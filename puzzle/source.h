@@ -22,8 +22,16 @@ public:
 // A source over an already decoded picture.
 std::unique_ptr<Source> sourceFromImage(QImage image);
 
+// How much of a picture that is decoded band by band openSource() reads before it returns; a
+// picture decoded whole is read to its end in any case.
+enum class SourceCheck {
+    Header,   // the header; damage further in shows when its rows are read
+    EveryRow, // every row's data as well, at the cost of one more entropy-decoding pass
+};
+
 // Opens the picture file at `path` for slicing; nullptr with `error` set when it cannot be read.
 // Checks what can be checked before anything is written: format, dimensions, header damage.
-std::unique_ptr<Source> openSource(const QString& path, QString& error);
+std::unique_ptr<Source> openSource(const QString& path, QString& error,
+                                   SourceCheck check = SourceCheck::Header);
 
 } // namespace puzzle

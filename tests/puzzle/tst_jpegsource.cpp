@@ -155,6 +155,9 @@ private slots:
         QCOMPARE(read, expect == Expect::Works);
         if (!read)
             QVERIFY(!error.isEmpty());
+        // Asked to, the opening reads every row's data and finds the damage before any row.
+        QCOMPARE(openJpegSource(path, true).verdict,
+                 expect == Expect::Works ? JpegVerdict::Banded : JpegVerdict::Failed);
     }
 
     void wholePictureFiles_data() {
