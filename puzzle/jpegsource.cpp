@@ -409,7 +409,8 @@ JpegOpening JpegSource::open(const QString& path, bool checkEveryRow) {
         return failed(path, QStringLiteral("it is %1 x %2 pixels, more than can be decoded")
                                 .arg(width)
                                 .arg(height));
-    if (!complete || checkEveryRow) {
+    // A file of several scans has all its data read when decoding starts, just below.
+    if ((!complete || checkEveryRow) && !jpeg_has_multiple_scans(&c)) {
         if (const QString why = checkComplete(path); !why.isEmpty())
             return failed(path, why);
     }

@@ -125,6 +125,8 @@ private slots:
             << good.left(scan + data - 40) << Expect::FailsAtOpen;
         QTest::newRow("only the end marker missing") << good.chopped(2) << Expect::Works;
         const QByteArray progressive = qtJpeg(photo(400, 300), true);
+        QTest::newRow("progressive without its end marker")
+            << progressive.chopped(2) << Expect::Works;
         QTest::newRow("progressive cut short")
             << progressive.left(progressive.size() * 2 / 3) << Expect::FailsAtOpen;
         QTest::newRow("corrupt in the middle")
