@@ -127,6 +127,10 @@ private slots:
         const QByteArray progressive = qtJpeg(photo(400, 300), true);
         QTest::newRow("progressive without its end marker")
             << progressive.chopped(2) << Expect::Works;
+        // Entropy-coded data never holds 0xFF 0xDA, so this is where the last scan starts.
+        const qsizetype lastScan = progressive.lastIndexOf(QByteArray("\xFF\xDA", 2));
+        QTest::newRow("progressive cut before its last scan")
+            << progressive.left(lastScan) << Expect::FailsAtOpen;
         QTest::newRow("progressive cut short")
             << progressive.left(progressive.size() * 2 / 3) << Expect::FailsAtOpen;
         QTest::newRow("corrupt in the middle")
