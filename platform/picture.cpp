@@ -7,8 +7,12 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QList>
 #include <QMessageLogContext>
+#include <QRect>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -93,8 +97,9 @@ quint16 le16(const QByteArray& b, qsizetype at) {
 
 // Walks a GIF up to the end of its first frame, which is all that is decoded. Qt's GIF decoder
 // neither reports a frame cut short nor checks the screen size against the allocation limit, so
-// both are looked at here. Empty when the first frame is complete, else what is wrong.
-QString checkGif(const QByteArray& b) {
+// both are looked at here. Empty when the first frame is complete, else what is wrong; `frame`
+// gets where the first frame lies on the screen.
+QString checkGif(const QByteArray& b, QRect& frame) {
     const QString truncated = QStringLiteral("the file ends before the picture does");
     if (b.size() < 13)
         return truncated;
@@ -126,6 +131,7 @@ QString checkGif(const QByteArray& b) {
             if (at + 9 > b.size())
                 return truncated;
             const quint16 w = le16(b, at + 4), h = le16(b, at + 6);
+            frame = QRect(le16(b, at), le16(b, at + 2), w, h);
             if (!fitsLimit(w, h))
                 return w && h ? tooLarge(w, h) : QStringLiteral("the picture has no pixels");
             const quint8 imageFlags = quint8(b[at + 8]);
@@ -143,6 +149,82 @@ QString checkGif(const QByteArray& b) {
         }
     }
     return truncated;
+}
+
+// Qt's JPEG reader makes up an end marker where the data runs out, silently. Cut inside a scan,
+// the decoder then warns; cut between two scans, nothing warns and a progressive picture comes
+// back coarse, a sequential one without some of its colour components. So a file without its end
+// marker is walked here scan by scan: the picture is whole only if every coefficient of every
+// component has reached its last bit (progressive) or every component had its scan (sequential).
+// Empty when whole, else what is wrong.
+QString checkJpegScans(const QByteArray& b) {
+    const QString truncated = QStringLiteral("the file ends before the picture does");
+    if (b.endsWith(QByteArray("\xFF\xD9", 2)))
+        return {};
+    const auto u8 = [&b](qsizetype at) { return quint8(b[at]); };
+    bool progressive = false;
+    QList<int> ids;                    // component ids from the frame header
+    QList<std::array<int, 64>> lowest; // per component and coefficient: lowest bit sent, -1: none
+    qsizetype at = 2;
+    while (at + 1 < b.size()) {
+        if (u8(at) != 0xFF)
+            return QStringLiteral("the data is damaged");
+        while (at + 1 < b.size() && u8(at + 1) == 0xFF) // fill bytes
+            ++at;
+        if (at + 1 >= b.size())
+            break;
+        const quint8 kind = u8(at + 1);
+        at += 2;
+        if (kind == 0xD9)
+            return {};
+        if (kind == 0x01 || (kind >= 0xD0 && kind <= 0xD7))
+            continue;
+        if (at + 2 > b.size())
+            break;
+        const int length = (u8(at) << 8) | u8(at + 1);
+        if (length < 2 || at + length > b.size())
+            break;
+        const bool frameHeader =
+            kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
+        if (frameHeader && length >= 8) {
+            progressive = kind == 0xC2 || kind == 0xC6 || kind == 0xCA || kind == 0xCE;
+            const int count = u8(at + 7);
+            ids.clear();
+            for (int i = 0; i < count && 8 + 3 * i < length; ++i)
+                ids << u8(at + 8 + 3 * i);
+            std::array<int, 64> none;
+            none.fill(-1);
+            lowest = QList<std::array<int, 64>>(ids.size(), none);
+        } else if (kind == 0xDA && length >= 3) {
+            const int count = u8(at + 2);
+            if (3 + 2 * count + 3 > length)
+                return QStringLiteral("the data is damaged");
+            const qsizetype tail = at + 3 + 2 * count;
+            const int first = progressive ? u8(tail) : 0;
+            const int last = progressive ? std::min<int>(u8(tail + 1), 63) : 63;
+            const int bit = progressive ? (u8(tail + 2) & 0x0F) : 0;
+            for (int i = 0; i < count; ++i)
+                if (const qsizetype c = ids.indexOf(u8(at + 3 + 2 * i)); c >= 0)
+                    for (int k = first; k <= last; ++k)
+                        lowest[c][k] = bit;
+            // The coded data runs to the next marker that is not a stuffed byte or a restart.
+            at += length;
+            while (at + 1 < b.size() && !(u8(at) == 0xFF && u8(at + 1) != 0x00 &&
+                                          (u8(at + 1) < 0xD0 || u8(at + 1) > 0xD7)))
+                ++at;
+            continue;
+        }
+        at += length;
+    }
+    // The data ran out. A scan cut in its middle is the decoder's to report; what is looked at
+    // here is whether every scan that the picture needs had begun.
+    if (lowest.isEmpty())
+        return truncated;
+    for (const auto& component : lowest)
+        for (int bit : component)
+            if (bit != 0)
+                return truncated;
+    return {};
 }
 
 DecodedPicture failure(const QString& path, const QString& reason) {
@@ -175,6 +257,7 @@ DecodedPicture decode(const QString& path) {
     std::call_once(limitSet, [] { QImageReader::setAllocationLimit(kAllocationLimitMB); });
     QImage image;
     QString reason;
+    QRect gifFrame;
     {
         DecoderWarnings warnings;
         QImageReader reader(&buffer);
@@ -184,7 +267,9 @@ DecodedPicture decode(const QString& path) {
         if (format != "jpeg" && format != "gif")
             return failure(path, QStringLiteral("it is not a JPEG or GIF picture"));
         if (format == "gif")
-            reason = checkGif(bytes);
+            reason = checkGif(bytes, gifFrame);
+        else
+            reason = checkJpegScans(bytes);
         if (reason.isEmpty()) {
             const QSize size = reader.size();
             if (size.isValid() && !fitsLimit(size.width(), size.height()))
@@ -200,6 +285,25 @@ DecodedPicture decode(const QString& path) {
     }
     if (!reason.isEmpty())
         return failure(path, reason);
+
+    // Viewers show the part of a GIF's screen that its first frame does not cover as nothing
+    // (transparent), whatever background colour the file names; Qt paints it in that colour.
+    if (gifFrame.isValid() && image.size() == QSize(le16(bytes, 6), le16(bytes, 8)) &&
+        !gifFrame.contains(image.rect())) {
+        image = image.convertToFormat(QImage::Format_ARGB32);
+        if (image.isNull())
+            return failure(path, QStringLiteral("not enough memory"));
+        const QRect inside = gifFrame.intersected(image.rect());
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            if (y < inside.top() || y > inside.bottom()) {
+                std::fill_n(line, image.width(), QRgb(0));
+                continue;
+            }
+            std::fill(line, line + inside.left(), QRgb(0));
+            std::fill(line + inside.right() + 1, line + image.width(), QRgb(0));
+        }
+    }
 
     const QImage::Format target =
         image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;

@@ -12,6 +12,8 @@ struct GifFrame {
     int transparentIndex = -1;
     int declaredWidth = 0; // 0: the image's own size; else what the frame header claims
     int declaredHeight = 0;
+    int left = 0; // where the frame sits on the logical screen
+    int top = 0;
 };
 
 namespace gifwriter {
@@ -38,8 +40,8 @@ inline QByteArray encode(int screenWidth, int screenHeight, const QList<GifFrame
         b.append(char(frame.transparentIndex >= 0 ? frame.transparentIndex : 0));
         b.append(char(0));
         b.append(char(0x2C));
-        le16(b, 0);
-        le16(b, 0);
+        le16(b, frame.left);
+        le16(b, frame.top);
         le16(b, frame.declaredWidth ? frame.declaredWidth : indexed.width());
         le16(b, frame.declaredHeight ? frame.declaredHeight : indexed.height());
         b.append(char(0x87));

@@ -1,3 +1,4 @@
+#include "fakehost.h"
 #include "fakeinteraction.h"
 #include "filetypes.h"
 #include "page.h"
@@ -14,29 +15,6 @@ using namespace puzzle;
 using namespace testpictures;
 
 namespace {
-
-// The main window as the puzzle run sees it: seven size buttons, the check box, the preview and the
-// hidden page field.
-class FakeHost final : public SizeCommandHost {
-public:
-    std::array<bool, kSizeCount> buttons{};
-    bool solve = false;
-    QString field = QString::fromLatin1(pageTemplate().data(), qsizetype(pageTemplate().size()));
-    QList<QImage> previews;
-
-    void select(int n) {
-        buttons = {};
-        buttons[std::size_t(n - kMinGrid)] = true;
-    }
-    std::array<bool, kSizeCount> sizeButtonStates() const override { return buttons; }
-    void setPreview(const QImage& piece) override { previews << piece; }
-    QString pageFieldText() const override { return field; }
-    void setPageFieldText(const QString& text) override { field = text; }
-    bool sizeButtonSelected(const SizeRow& row) const override {
-        return buttons[std::size_t(row.n - kMinGrid)];
-    }
-    bool solveButtonTicked() const override { return solve; }
-};
 
 QString msg(const char* text) {
     return "msg:" + QString::fromLatin1(text);

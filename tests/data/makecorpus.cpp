@@ -1,0 +1,444 @@
+// Writes the picture corpus into the folder given: pictures that must be refused and pictures that
+// must be cut correctly, with a manifest "corpus.tsv" saying which is which. Each line holds
+//   file <TAB> grid <TAB> fail <TAB> parts of the cause it must give, separated by ";"
+//   file <TAB> grid <TAB> work <TAB> file of the expected picture, as a viewer shows it (PNG)
+// Everything is made here from nothing, byte for byte the same on every run, so no picture of
+// unknown origin enters the repository.
+
+#include "gifwriter.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jpeglib.h>
+
+namespace {
+
+QDir g_out;
+QString g_manifest;
+
+[[noreturn]] void fatal(const QString& what) {
+    std::fprintf(stderr, "makecorpus: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+void put(const QString& name, const QByteArray& bytes) {
+    QFile file(g_out.filePath(name));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        fatal("cannot write " + file.fileName());
+}
+
+// A picture that cannot be read is named in the cause, with what is wrong with it if `cause`.
+void mustFail(const QString& name, const QByteArray& bytes, int grid, QString cause = {}) {
+    put(name, bytes);
+    if (!cause.startsWith(QStringLiteral("too small")))
+        cause = QStringLiteral("Could not read the picture;") + name +
+                (cause.isEmpty() ? QString() : u';' + cause);
+    g_manifest += QStringLiteral("%1\t%2\tfail\t%3\n").arg(name).arg(grid).arg(cause);
+}
+
+void mustWork(const QString& name, const QByteArray& bytes, int grid, const QImage& expected) {
+    put(name, bytes);
+    const QString png = name + QStringLiteral(".expected.png");
+    if (!expected.save(g_out.filePath(png), "PNG"))
+        fatal("cannot write " + png);
+    g_manifest += QStringLiteral("%1\t%2\twork\t%3\n").arg(name).arg(grid).arg(png);
+}
+
+// ---- pictures ----
+
+constexpr QRgb kRed = 0xFFDC1E1E, kGreen = 0xFF1EB43C, kBlue = 0xFF283CD2, kYellow = 0xFFE6D228;
+
+// Four coloured quarters. At 4x4 every piece lies inside one quarter, and no turn or mirror of
+// the picture leaves the quarters where they were, so a piece from the wrong place shows.
+QImage quarters(int w, int h, QRgb tl = kRed, QRgb tr = kGreen, QRgb bl = kBlue,
+                QRgb br = kYellow) {
+    QImage image(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, y < h / 2 ? (x < w / 2 ? tl : tr) : (x < w / 2 ? bl : br));
+    return image;
+}
+
+// Detail everywhere, so that a cut anywhere falls inside coded data.
+QImage noise(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            state = state * 1664525u + 1013904223u;
+            image.setPixel(x, y, 0xFF000000u | (state >> 8));
+        }
+    return image;
+}
+
+QByteArray jpeg(const QImage& image, bool progressive = false, int quality = 95) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    if (!writer.write(image.convertToFormat(QImage::Format_RGB32)))
+        fatal("jpeg: " + writer.errorString());
+    return bytes;
+}
+
+// Qt's own conversion to 8 bits dithers onto a fixed palette even for a picture of four colours;
+// this keeps every colour exact (at most 256 of them).
+QImage indexed(const QImage& image) {
+    if (image.format() == QImage::Format_Indexed8)
+        return image;
+    QImage out(image.size(), QImage::Format_Indexed8);
+    QList<QRgb> table;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            qsizetype i = table.indexOf(p);
+            if (i < 0) {
+                if (table.size() == 256)
+                    fatal("more than 256 colours for a GIF");
+                i = table.size();
+                table << p;
+            }
+            out.scanLine(y)[x] = uchar(i);
+        }
+    out.setColorTable(table);
+    return out;
+}
+
+QByteArray gif(int screenW, int screenH, QList<GifFrame> frames) {
+    for (GifFrame& frame : frames)
+        frame.image = indexed(frame.image);
+    return gifwriter::encode(screenW, screenH, frames);
+}
+
+// Offset of the first marker `second` (the byte after 0xFF), searching from `from`.
+qsizetype marker(const QByteArray& jpegBytes, unsigned char second, qsizetype from = 0) {
+    const char m[2] = {char(0xFF), char(second)};
+    const qsizetype at = jpegBytes.indexOf(QByteArray(m, 2), from);
+    if (at < 0)
+        fatal(QStringLiteral("no marker %1").arg(second, 2, 16));
+    return at;
+}
+
+QByteArray withClaimedSize(QByteArray bytes, int w, int h) {
+    const qsizetype sof = marker(bytes, 0xC0);
+    bytes[sof + 5] = char(h >> 8);
+    bytes[sof + 6] = char(h & 0xFF);
+    bytes[sof + 7] = char(w >> 8);
+    bytes[sof + 8] = char(w & 0xFF);
+    return bytes;
+}
+
+// ---- EXIF ----
+
+// An APP1 segment whose first image file directory holds one entry, Orientation. The byte order
+// alternates with the value, so both orders are read. `ifdOffset` past the end makes it damaged.
+QByteArray exifSegment(int orientation, bool littleEndian, quint32 ifdOffset = 8) {
+    QByteArray tiff;
+    auto u16 = [&](quint16 v) {
+        if (littleEndian) {
+            tiff.append(char(v & 0xFF));
+            tiff.append(char(v >> 8));
+        } else {
+            tiff.append(char(v >> 8));
+            tiff.append(char(v & 0xFF));
+        }
+    };
+    auto u32 = [&](quint32 v) {
+        if (littleEndian) {
+            u16(quint16(v & 0xFFFF));
+            u16(quint16(v >> 16));
+        } else {
+            u16(quint16(v >> 16));
+            u16(quint16(v & 0xFFFF));
+        }
+    };
+    tiff.append(littleEndian ? "II" : "MM");
+    u16(42);
+    u32(ifdOffset);
+    u16(1);      // one entry
+    u16(0x0112); // Orientation
+    u16(3);      // SHORT
+    u32(1);
+    u16(quint16(orientation)); // the value, left-aligned in its four bytes
+    u16(0);
+    u32(0); // no further directory
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    const int length = int(payload.size()) + 2;
+    return QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + payload;
+}
+
+QByteArray withSegment(const QByteArray& jpegBytes, const QByteArray& segment) {
+    return jpegBytes.left(2) + segment + jpegBytes.mid(2);
+}
+
+// The stored picture that a viewer turns into `shown` for EXIF orientation `o`. Written out
+// pixel by pixel from the definition of each orientation (where the stored picture's first row
+// and column end up), not through any library's transform.
+QImage storedFor(const QImage& shown, int o) {
+    const int w = shown.width(), h = shown.height();
+    const bool turned = o >= 5;
+    QImage stored(turned ? h : w, turned ? w : h, QImage::Format_ARGB32);
+    const int sw = stored.width(), sh = stored.height();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int sx = x, sy = y; // the stored pixel shown at (x, y)
+            switch (o) {
+            case 2:
+                sx = sw - 1 - x;
+                break;
+            case 3:
+                sx = sw - 1 - x;
+                sy = sh - 1 - y;
+                break;
+            case 4:
+                sy = sh - 1 - y;
+                break;
+            case 5:
+                sx = y;
+                sy = x;
+                break;
+            case 6:
+                sx = y;
+                sy = sh - 1 - x;
+                break;
+            case 7:
+                sx = sw - 1 - y;
+                sy = sh - 1 - x;
+                break;
+            case 8:
+                sx = sw - 1 - y;
+                sy = x;
+                break;
+            default:
+                break;
+            }
+            stored.setPixel(sx, sy, shown.pixel(x, y));
+        }
+    return stored;
+}
+
+// ---- JPEGs written by hand ----
+
+// CMYK as Adobe's programs write it, inverted (255 is no ink), which is what libjpeg's Adobe
+// marker announces and what viewers expect.
+QByteArray cmykJpeg(const QImage& rgb, bool progressive = false) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(rgb.width());
+    c.image_height = JDIMENSION(rgb.height());
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 95, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    QByteArray row(rgb.width() * 4, Qt::Uninitialized);
+    while (c.next_scanline < c.image_height) {
+        const int y = int(c.next_scanline);
+        for (int x = 0; x < rgb.width(); ++x) {
+            const QRgb p = rgb.pixel(x, y);
+            const int k = 255 - std::max({qRed(p), qGreen(p), qBlue(p)});
+            auto ink = [k](int v) { return k == 255 ? 0 : (255 - v - k) * 255 / (255 - k); };
+            row[4 * x + 0] = char(255 - ink(qRed(p)));
+            row[4 * x + 1] = char(255 - ink(qGreen(p)));
+            row[4 * x + 2] = char(255 - ink(qBlue(p)));
+            row[4 * x + 3] = char(255 - k);
+        }
+        JSAMPROW rows[1] = {reinterpret_cast<JSAMPLE*>(row.data())};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray out(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    std::free(buffer);
+    return out;
+}
+
+// A complete, valid 16 x 16 grey JPEG of 12-bit samples: extended sequential (SOF1), 16-bit
+// quantisation table, one-code Huffman tables, four blocks that are all zero.
+QByteArray twelveBitJpeg() {
+    QByteArray b("\xFF\xD8", 2);
+    auto segment = [&b](unsigned char kind, const QByteArray& body) {
+        const int length = int(body.size()) + 2;
+        b.append(char(0xFF));
+        b.append(char(kind));
+        b.append(char(length >> 8));
+        b.append(char(length & 0xFF));
+        b.append(body);
+    };
+    QByteArray dqt(1, char(0x10)); // 16-bit entries, table 0
+    for (int i = 0; i < 64; ++i)
+        dqt.append("\x00\x01", 2);
+    segment(0xDB, dqt);
+    segment(0xC1, QByteArray("\x0C\x00\x10\x00\x10\x01\x01\x11\x00", 9));
+    QByteArray dc(1, char(0x00)); // DC table 0: one code of one bit, category 0
+    dc.append(char(1));
+    dc.append(15, char(0));
+    dc.append(char(0));
+    segment(0xC4, dc);
+    QByteArray ac(1, char(0x10)); // AC table 0: one code of one bit, end of block
+    ac.append(char(1));
+    ac.append(15, char(0));
+    ac.append(char(0));
+    segment(0xC4, ac);
+    segment(0xDA, QByteArray("\x01\x01\x00\x00\x3F\x00", 6));
+    b.append(char(0x00)); // four blocks of two bits each
+    b.append("\xFF\xD9", 2);
+    return b;
+}
+
+// Damage in the middle of the scan: a marker where coded data should be, then garbage.
+QByteArray corruptScan(QByteArray bytes) {
+    const qsizetype sos = marker(bytes, 0xDA);
+    const qsizetype eoi = bytes.lastIndexOf(QByteArray("\xFF\xD9", 2));
+    const qsizetype at = (sos + eoi) / 2;
+    bytes[at] = char(0xFF);
+    bytes[at + 1] = char(0xD5);
+    for (int i = 2; i < 40; ++i)
+        bytes[at + i] = char((i * 73) & 0x7F);
+    return bytes;
+}
+
+// A progressive JPEG cut just before one of its later scans: what is left ends cleanly between
+// scans, so only the missing end marker says that something is gone.
+QByteArray progressiveCutBetweenScans(const QByteArray& bytes) {
+    qsizetype sos = marker(bytes, 0xDA);
+    for (int scan = 0; scan < 3; ++scan)
+        sos = marker(bytes, 0xDA, sos + 2);
+    return bytes.left(sos);
+}
+
+// ---- the corpus ----
+
+void makeCorpus() {
+    const QImage pattern = quarters(160, 120);
+    const QByteArray patternJpeg = jpeg(pattern);
+    const QImage busy = noise(240, 200);
+    const QByteArray busyJpeg = jpeg(busy);
+    const QByteArray busyGif = gif(240, 200, {{busy.convertToFormat(QImage::Format_Indexed8)}});
+
+    // Refused, each with the cause it must give.
+    mustFail(QStringLiteral("zero-bytes.jpg"), QByteArray(), 4, QStringLiteral("empty"));
+    mustFail(QStringLiteral("text-named.jpg"), "These are words, not a picture.\n", 4,
+             QStringLiteral("not a JPEG or GIF"));
+    mustFail(QStringLiteral("truncated.jpg"), busyJpeg.left(busyJpeg.size() * 55 / 100), 4);
+    const QByteArray busyProgressive = jpeg(busy, true);
+    mustFail(QStringLiteral("truncated-progressive.jpg"),
+             busyProgressive.left(busyProgressive.size() * 55 / 100), 4);
+    mustFail(QStringLiteral("progressive-cut-between-scans.jpg"),
+             progressiveCutBetweenScans(busyProgressive), 4);
+    // The same with an EXIF turn, which the whole-picture decoder takes.
+    mustFail(QStringLiteral("progressive-turned-cut-between-scans.jpg"),
+             progressiveCutBetweenScans(withSegment(busyProgressive, exifSegment(6, false))), 4);
+    mustFail(QStringLiteral("progressive-cmyk-cut-between-scans.jpg"),
+             progressiveCutBetweenScans(cmykJpeg(busy, true)), 4);
+    mustFail(QStringLiteral("truncated.gif"), busyGif.left(busyGif.size() / 2), 4);
+    mustFail(QStringLiteral("corrupt-scan.jpg"), corruptScan(busyJpeg), 4);
+    mustFail(QStringLiteral("twelve-bit.jpg"), twelveBitJpeg(), 3, QStringLiteral("12"));
+    mustFail(QStringLiteral("claims-65000x65000.jpg"), withClaimedSize(patternJpeg, 65000, 65000),
+             4, QStringLiteral("65000 x 65000"));
+    // Within the format, and 400 megapixels: more than the allocation limit allows.
+    mustFail(QStringLiteral("over-the-limit.jpg"), withClaimedSize(patternJpeg, 20000, 20000), 4,
+             QStringLiteral("20000 x 20000"));
+    mustFail(QStringLiteral("frame-65535x65535.gif"),
+             gif(40, 30, {{quarters(40, 30), -1, 65535, 65535}}), 4,
+             QStringLiteral("65535 x 65535"));
+    mustFail(QStringLiteral("one-pixel.jpg"), jpeg(quarters(1, 1)), 9, QStringLiteral("too small"));
+    mustFail(QStringLiteral("two-by-hundred.jpg"), jpeg(quarters(2, 100)), 9,
+             QStringLiteral("too small"));
+    mustFail(QStringLiteral("hundred-by-two.gif"), gif(100, 2, {{quarters(100, 2)}}), 9,
+             QStringLiteral("too small"));
+
+    // Cut, and each piece must show its part of the expected picture.
+    mustWork(QStringLiteral("plain.jpg"), patternJpeg, 4, pattern);
+    mustWork(QStringLiteral("gif-named.jpg"), gif(160, 120, {{pattern}}), 4, pattern);
+    mustWork(QStringLiteral("jpeg-named.gif"), patternJpeg, 4, pattern);
+    mustWork(QStringLiteral("progressive.jpg"), jpeg(pattern, true), 4, pattern);
+    mustWork(QStringLiteral("cmyk.jpg"), cmykJpeg(pattern), 4, pattern);
+    mustWork(QStringLiteral("progressive-cmyk-no-end-marker.jpg"),
+             cmykJpeg(pattern, true).chopped(2), 4, pattern);
+    mustWork(QStringLiteral("grey.jpg"),
+             jpeg(quarters(160, 120, 0xFF202020, 0xFF606060, 0xFFA0A0A0, 0xFFE0E0E0)
+                      .convertToFormat(QImage::Format_Grayscale8)),
+             4, quarters(160, 120, 0xFF202020, 0xFF606060, 0xFFA0A0A0, 0xFFE0E0E0));
+    for (int o = 1; o <= 8; ++o)
+        mustWork(QStringLiteral("exif-%1.jpg").arg(o),
+                 withSegment(jpeg(storedFor(pattern, o)), exifSegment(o, o % 2 == 1)), 4, pattern);
+    // Damaged EXIF: the picture is cut as stored.
+    mustWork(QStringLiteral("exif-broken-offset.jpg"),
+             withSegment(patternJpeg, exifSegment(6, false, 0x7FFF)), 4, pattern);
+    mustWork(QStringLiteral("exif-orientation-9.jpg"),
+             withSegment(patternJpeg, exifSegment(9, true)), 4, pattern);
+    mustWork(QStringLiteral("exif-truncated-segment.jpg"),
+             withSegment(patternJpeg, QByteArray("\xFF\xE1\x00\x0C"
+                                                 "Exif\0\0MM\x00",
+                                                 14)),
+             4, pattern);
+    mustWork(QStringLiteral("no-end-marker.jpg"), patternJpeg.chopped(2), 4, pattern);
+    // Every scan there, only the end marker missing, and an EXIF turn for the whole-picture
+    // decoder.
+    mustWork(QStringLiteral("progressive-turned-no-end-marker.jpg"),
+             withSegment(jpeg(storedFor(pattern, 6), true), exifSegment(6, false)).chopped(2), 4,
+             pattern);
+    {
+        QImage second(160, 120, QImage::Format_RGB32);
+        second.fill(qRgb(255, 0, 255));
+        mustWork(QStringLiteral("animated.gif"), gif(160, 120, {{pattern}, {second}}), 4, pattern);
+    }
+    {
+        // Red and blue quarters, the other two transparent: white in every piece, including
+        // those that come straight after a red one.
+        QImage clear = quarters(160, 120, kRed, 0xFFFF00FF, 0xFFFF00FF, kBlue);
+        const int index = indexed(clear).pixelIndex(159, 0);
+        mustWork(QStringLiteral("transparent.gif"), gif(160, 120, {{clear, index}}), 4,
+                 quarters(160, 120, kRed, 0xFFFFFFFF, 0xFFFFFFFF, kBlue));
+    }
+    {
+        // A 4000 x 3000 screen with one 160 x 120 frame inside it: the rest of the screen is
+        // not part of the picture and shows as nothing, white in the pieces.
+        GifFrame frame{pattern};
+        frame.left = 1100;
+        frame.top = 800;
+        QImage shown(4000, 3000, QImage::Format_RGB32);
+        shown.fill(Qt::white);
+        QPainter(&shown).drawImage(frame.left, frame.top, pattern);
+        mustWork(QStringLiteral("large-screen.gif"), gif(4000, 3000, {frame}), 4, shown);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Only the encoders are needed, never a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2)
+        fatal("usage: makecorpus FOLDER");
+    g_out = QDir(QString::fromLocal8Bit(argv[1]));
+    if (!g_out.mkpath(QStringLiteral(".")))
+        fatal("cannot make " + g_out.path());
+    makeCorpus();
+    put(QStringLiteral("corpus.tsv"), g_manifest.toUtf8());
+    return 0;
+}
