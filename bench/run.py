@@ -126,6 +126,7 @@ def bench_case(build, picture, n, out):
     else:
         result["floor"] = result["cjpeg"] + ("encode only",)
     clear(target)()
+    result["load"] = os.getloadavg()[0]
     return result
 
 
@@ -184,7 +185,10 @@ def print_table(results):
             note = ""
             if name == "floor" and len(result[name]) > 2:
                 note = " (" + result[name][2] + ")"
-            ratio = "" if name == "tilemaven" else "%5.2f  %5.2f" % (tm_time / t, tm_memory / memory)
+            if name == "tilemaven":
+                ratio = "(load average %.2f after the case)" % result["load"]
+            else:
+                ratio = "%5.2f  %5.2f" % (tm_time / t, tm_memory / memory)
             print("%-11s %-3s %-12s %9.3f %9.1f   %s%s" % (
                 picture if first else "", "%d" % n if first else "", name, t, memory, ratio, note))
             first = False
