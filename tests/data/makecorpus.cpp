@@ -361,6 +361,12 @@ void makeCorpus() {
     // Within the format, and 400 megapixels: more than the allocation limit allows.
     mustFail(QStringLiteral("over-the-limit.jpg"), withClaimedSize(patternJpeg, 20000, 20000), 4,
              QStringLiteral("20000 x 20000"));
+    // The same for the whole-picture decoder: an EXIF turn, and a GIF screen.
+    mustFail(QStringLiteral("over-the-limit-turned.jpg"),
+             withSegment(withClaimedSize(patternJpeg, 20000, 20000), exifSegment(6, true)), 4,
+             QStringLiteral("20000 x 20000"));
+    mustFail(QStringLiteral("screen-over-the-limit.gif"), gif(20000, 20000, {{pattern}}), 4,
+             QStringLiteral("20000 x 20000"));
     mustFail(QStringLiteral("frame-65535x65535.gif"),
              gif(40, 30, {{quarters(40, 30), -1, 65535, 65535}}), 4,
              QStringLiteral("65535 x 65535"));
