@@ -112,7 +112,10 @@ int runCommandLine(int argc, char** argv) {
     if (!source)
         return failure(error);
 
-    const bool folderExisted = QFileInfo(folder).isDir();
+    const QFileInfo folderInfo(folder);
+    if (folderInfo.exists() && !folderInfo.isDir())
+        return failure(QStringLiteral("%1 is not a folder.").arg(folder));
+    const bool folderExisted = folderInfo.isDir();
     if (!folderExisted && !QDir().mkpath(folder))
         return failure(QStringLiteral("Could not make the folder %1.").arg(folder));
 
