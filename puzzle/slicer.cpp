@@ -137,7 +137,7 @@ public:
 
     QString run() {
         for (int i = 0; i < kWorkers; ++i)
-            m_workers.emplace_back([this] { work(); });
+            m_workers.emplace_back([this, i] { work(i > 0); });
 
         for (int t = 0; t < m_chunks; ++t) {
             Slot& slot = m_slots[std::size_t(t % kSlots)];
@@ -252,7 +252,10 @@ private:
             m_callbacks.yield();
     }
 
-    void work() {
+    // A helper takes work only when the first worker falls more than a chunk behind, and for the
+    // last rows: on two cores, a second encoder running beside the first would take its time from
+    // the decoder, which nothing can share.
+    void work(bool helper) {
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (m_stop)
@@ -261,16 +264,20 @@ private:
             Column* column = nullptr;
             int c = -1;
             bool allDone = true;
+            int waiting = 0;
             for (int i = 0; i < m_n; ++i) {
                 Column& candidate = m_columns[std::size_t(i)];
                 if (candidate.next < m_chunks)
                     allDone = false;
+                waiting += std::max(0, m_published - candidate.next);
                 if (!candidate.busy && candidate.next < m_published &&
                     (!column || candidate.next < column->next)) {
                     column = &candidate;
                     c = i;
                 }
             }
+            if (column && helper && waiting <= m_n && m_published < m_chunks)
+                column = nullptr;
             if (!column) {
                 if (allDone)
                     return;
