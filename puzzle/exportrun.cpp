@@ -33,7 +33,8 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     }
 
     QString error;
-    const std::unique_ptr<Source> source = openSource(picture, error);
+    // Every row is read now, so a damaged picture is refused before the user picks a folder.
+    const std::unique_ptr<Source> source = openSource(picture, error, SourceCheck::EveryRow);
     if (!source)
         throw RunFailure{error};
 
