@@ -11,7 +11,7 @@ namespace platform {
 inline constexpr int kAllocationLimitMB = 1100; // 250 megapixels at 4 bytes each, with headroom
 
 struct DecodedPicture {
-    QImage image; // null when decoding failed
+    QImage image;  // null when decoding failed
     QString error; // one short line saying why, when it failed
 };
 
