@@ -36,31 +36,20 @@ bool canEditText(EditAction action, const TextEdit& edit) {
                    edit.document()->isUndoAvailable());
 }
 
-template <class TextEdit>
-void applyToText(EditAction action, TextEdit& edit) {
-    switch (action) {
-    case EditAction::Undo:
-        edit.undo();
-        break;
-    case EditAction::Cut:
-        edit.cut();
-        break;
-    case EditAction::Copy:
-        edit.copy();
-        break;
-    case EditAction::Paste:
-        edit.paste();
-        break;
-    case EditAction::Clear: {
-        QTextCursor cursor = edit.textCursor();
-        cursor.removeSelectedText();
-        edit.setTextCursor(cursor);
-        break;
-    }
-    }
+void clearSelection(QLineEdit& edit) {
+    edit.del(); // with a selection, del() removes exactly the selection
 }
 
-void applyToLine(EditAction action, QLineEdit& edit) {
+template <class TextEdit>
+void clearSelection(TextEdit& edit) {
+    QTextCursor cursor = edit.textCursor();
+    cursor.removeSelectedText();
+    edit.setTextCursor(cursor);
+}
+
+// QLineEdit, QPlainTextEdit and QTextEdit share these calls but no base class that declares them.
+template <class Edit>
+void apply(EditAction action, Edit& edit) {
     switch (action) {
     case EditAction::Undo:
         edit.undo();
@@ -75,7 +64,7 @@ void applyToLine(EditAction action, QLineEdit& edit) {
         edit.paste();
         break;
     case EditAction::Clear:
-        edit.del(); // with a selection, del() removes exactly the selection
+        clearSelection(edit);
         break;
     }
 }
@@ -97,11 +86,11 @@ bool applyEdit(EditAction action, QWidget* target) {
     if (!canEdit(action, target))
         return false;
     if (auto* line = qobject_cast<QLineEdit*>(target))
-        applyToLine(action, *line);
+        apply(action, *line);
     else if (auto* plain = qobject_cast<QPlainTextEdit*>(target))
-        applyToText(action, *plain);
+        apply(action, *plain);
     else if (auto* rich = qobject_cast<QTextEdit*>(target))
-        applyToText(action, *rich);
+        apply(action, *rich);
     return true;
 }
 
