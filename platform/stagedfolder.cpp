@@ -1,120 +1,323 @@
 #include "stagedfolder.h"
 
+#include "interrupt.h"
+
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QFile>
+#include <QIODevice>
+
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
-// The device handed out for one file. A short write (a full disk, a file size limit) leaves no
-// error on a QFileDevice, and a buffered one may not even surface when QSaveFile flushes, so the
-// temporary file is written unbuffered through this, which remembers any write that fell short.
-class RecordingDevice final : public QIODevice {
-public:
-    explicit RecordingDevice(QSaveFile& file)
-        : m_file(file) {
-        QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    }
+const QString kNewPrefix = QStringLiteral(".tilemaven-new.");
+const QString kOldPrefix = QStringLiteral(".tilemaven-old.");
+const QString kJournal = QStringLiteral(".tilemaven-journal");
+const QString kJournalDraft = QStringLiteral(".tilemaven-journal.draft");
+constexpr const char* kJournalHeader = "tilemaven journal 1";
 
-    bool fellShort() const { return m_fellShort; }
-    QString fileError() const {
-        return m_file.error() != QFileDevice::NoError ? m_file.errorString() : QString();
-    }
+QByteArray encoded(const QString& name) {
+    return QFile::encodeName(name);
+}
 
-    bool seek(qint64 pos) override { return QIODevice::seek(pos) && m_file.seek(pos); }
-    qint64 size() const override { return m_file.size(); }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 len) override {
-        const qint64 written = m_file.write(data, len);
-        if (written != len) {
-            m_fellShort = true;
-            setErrorString(fileError().isEmpty() ? QStringLiteral("not all of it could be written")
-                                                 : fileError());
-        }
-        return written;
-    }
-
-private:
-    QSaveFile& m_file;
-    bool m_fellShort = false;
-};
+QString systemError(int error = errno) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 QString cannotWrite(const QString& path, const QString& reason) {
     return QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), reason);
 }
 
-// Empty when `folder` is an existing directory, else why not.
-QString folderProblem(const QString& folder) {
-    if (folder.isEmpty())
-        return QStringLiteral("No folder was given");
-    const QFileInfo info(folder);
-    if (!info.exists())
-        return QStringLiteral("The folder %1 does not exist").arg(QDir::toNativeSeparators(folder));
-    if (!info.isDir())
-        return QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(folder));
+bool plainName(const QString& name) {
+    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
+           !name.contains(u'\\') && !name.contains(QChar(0));
+}
+
+// What stands at `name` in the folder, without following a link: 0 when nothing does.
+mode_t entryType(int dir, const QString& name, struct stat* info = nullptr) {
+    struct stat st {};
+    if (fstatat(dir, encoded(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return 0;
+    if (info)
+        *info = st;
+    return st.st_mode & S_IFMT;
+}
+
+bool exists(int dir, const QString& name) {
+    return entryType(dir, name) != 0;
+}
+
+bool renameIn(int dir, const QString& from, const QString& to) {
+    return renameat(dir, encoded(from).constData(), dir, encoded(to).constData()) == 0;
+}
+
+// Removes `name` if it is there; true when it is gone.
+bool removeIn(int dir, const QString& name) {
+    return unlinkat(dir, encoded(name).constData(), 0) == 0 || errno == ENOENT;
+}
+
+// The device handed out for one file: unbuffered writes straight to the descriptor, so that a
+// short write (a full disk, a file size limit) is seen and remembered where it happens.
+class StagedFile final : public QIODevice {
+public:
+    explicit StagedFile(int fd)
+        : m_fd(fd) {
+        QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    ~StagedFile() override { closeFile(); }
+
+    int fd() const { return m_fd; }
+    const QString& failure() const { return m_failure; }
+    void closeFile() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override {
+        qint64 done = 0;
+        while (done < len) {
+            const ssize_t put = ::write(m_fd, data + done, std::size_t(len - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                const QString why = put < 0 ? systemError() : QStringLiteral("the disk is full");
+                if (m_failure.isEmpty())
+                    m_failure = why;
+                setErrorString(why);
+                return done > 0 ? done : -1;
+            }
+            done += put;
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+    QString m_failure;
+};
+
+struct JournalLine {
+    bool hadOlder = false;
+    QString name;
+};
+
+// Puts a folder back in order after a run that was killed outright. With a journal the newer set
+// was complete: "forward" finishes its moves, "back" finishes putting the older files back.
+// Without one the moves had not begun: older files set aside go back, staged ones go. Every step
+// may already have been done by the run that died, so each is taken only where its start is there.
+QString recover(int dir) {
+    QByteArray journal;
+    {
+        const int fd = openat(dir, encoded(kJournal).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            char buffer[4096];
+            ssize_t got = 0;
+            while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && journal.size() < (1 << 20))
+                journal.append(buffer, got);
+            ::close(fd);
+        }
+    }
+    const auto failed = [](const QString& name) {
+        return QStringLiteral("Could not finish an earlier run that was stopped part-way (%1): %2")
+            .arg(name, systemError());
+    };
+    const QStringList lines = QString::fromUtf8(journal).split(u'\n', Qt::SkipEmptyParts);
+    if (lines.size() >= 2 && lines[0] == QLatin1String(kJournalHeader)) {
+        const bool forward = lines[1] == u"forward";
+        std::vector<JournalLine> entries;
+        for (qsizetype i = 2; i < lines.size(); ++i) {
+            const QString& line = lines[i];
+            const QString name = line.mid(2);
+            if (line.size() > 2 && (line[0] == u'0' || line[0] == u'1') && line[1] == u' ' &&
+                plainName(name))
+                entries.push_back({line[0] == u'1', name});
+        }
+        for (const JournalLine& e : entries) {
+            const QString fresh = kNewPrefix + e.name, older = kOldPrefix + e.name;
+            if (forward) {
+                if (exists(dir, fresh) && !renameIn(dir, fresh, e.name))
+                    return failed(e.name);
+                continue;
+            }
+            const bool staged = exists(dir, fresh);
+            if (staged && !removeIn(dir, fresh))
+                return failed(fresh);
+            if (exists(dir, older)) {
+                if (!renameIn(dir, older, e.name))
+                    return failed(e.name);
+            } else if (!e.hadOlder && !staged && !removeIn(dir, e.name)) {
+                return failed(e.name);
+            }
+        }
+        for (const JournalLine& e : entries)
+            if (!removeIn(dir, kOldPrefix + e.name))
+                return failed(kOldPrefix + e.name);
+        fsync(dir);
+    }
+    // Whatever is left of our own hidden entries belongs to a run whose moves never began.
+    const int listFd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return failed(QStringLiteral("."));
+    DIR* listing = fdopendir(listFd);
+    if (!listing) {
+        ::close(listFd);
+        return failed(QStringLiteral("."));
+    }
+    QStringList olders, leftovers;
+    while (const dirent* entry = readdir(listing)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name.startsWith(kOldPrefix) && plainName(name.mid(kOldPrefix.size())))
+            olders << name;
+        else if (name.startsWith(kNewPrefix) || name == kJournalDraft)
+            leftovers << name;
+    }
+    closedir(listing);
+    for (const QString& older : olders)
+        if (!renameIn(dir, older, older.mid(kOldPrefix.size())))
+            return failed(older);
+    for (const QString& name : leftovers)
+        if (!removeIn(dir, name))
+            return failed(name);
+    if (exists(dir, kJournal) && !removeIn(dir, kJournal))
+        return failed(kJournal);
+    if (!olders.isEmpty() || !leftovers.isEmpty() || !journal.isEmpty())
+        fsync(dir);
     return {};
+}
+
+// Files in an append-only or immutable folder can be made but never moved or removed again: any
+// temporary would stay behind, so such a folder is refused before anything is made in it.
+bool appendOnly(int dir) {
+    int flags = 0;
+    if (ioctl(dir, FS_IOC_GETFLAGS, &flags) != 0)
+        return false;
+    return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 }
 
 } // namespace
 
 struct StagedFolder::Entry {
     QString name;
-    QString target;
-    std::unique_ptr<QSaveFile> file; // null when it could not be started
-    std::unique_ptr<RecordingDevice> device;
-    QString problem; // why it cannot take its place, once known
+    QString target; // the full path, for messages
+    std::unique_ptr<StagedFile> device;
+    QString problem;        // why it cannot take its place, once known
+    bool hadOlder = false;  // set when the commit begins
+    mode_t olderMode = 0;   // an older regular file's permissions, which the new one keeps
+    bool olderRegular = false;
 
-    // Empty when the file can take its place as far as can be told before moving anything.
-    QString check() const {
+    QString check(int dir) {
         if (!problem.isEmpty())
             return problem;
-        if (QFileInfo(target).isDir())
+        if (!device->failure().isEmpty())
+            return cannotWrite(target, device->failure());
+        struct stat st {};
+        const mode_t type = entryType(dir, name, &st);
+        if (type == S_IFDIR)
             return cannotWrite(target, QStringLiteral("a folder stands at that name"));
-        if (const QString error = device->fileError(); !error.isEmpty())
-            return cannotWrite(target, error);
-        if (device->fellShort())
-            return cannotWrite(target, device->errorString());
+        hadOlder = type != 0;
+        olderRegular = type == S_IFREG;
+        olderMode = st.st_mode & 0777;
+        if (olderRegular && faccessat(dir, encoded(name).constData(), W_OK, AT_EACCESS) != 0)
+            return cannotWrite(target, systemError());
         return {};
     }
 };
 
 StagedFolder::StagedFolder(QString folder)
-    : m_folder(std::move(folder)) {}
+    : m_folder(std::move(folder)) {
+    if (m_folder.isEmpty()) {
+        m_folderProblem = QStringLiteral("No folder was given");
+        return;
+    }
+    const QString shown = QDir::toNativeSeparators(m_folder);
+    m_dir = ::open(encoded(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dir < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            m_folderProblem = QStringLiteral("The folder %1 does not exist").arg(shown);
+        else if (error == ENOTDIR)
+            m_folderProblem = QStringLiteral("%1 is not a folder").arg(shown);
+        else
+            m_folderProblem = QStringLiteral("Could not open the folder %1: %2")
+                                  .arg(shown, systemError(error));
+        return;
+    }
+    // One run at a time: a second one waits here until the first lets go.
+    while (flock(m_dir, LOCK_EX) != 0) {
+        if (errno != EINTR || interrupted()) {
+            m_folderProblem = interrupted()
+                                  ? QStringLiteral("Interrupted while waiting for the folder %1")
+                                        .arg(shown)
+                                  : QStringLiteral("Could not lock the folder %1: %2")
+                                        .arg(shown, systemError());
+            return;
+        }
+    }
+    if (appendOnly(m_dir)) {
+        m_folderProblem = QStringLiteral("The folder %1 is append-only or immutable: files in it "
+                                         "cannot be replaced")
+                              .arg(shown);
+        return;
+    }
+    if (const QString problem = recover(m_dir); !problem.isEmpty())
+        m_folderProblem = QStringLiteral("%1 in %2").arg(problem, shown);
+}
 
 StagedFolder::~StagedFolder() {
     discard();
+    if (m_dir >= 0)
+        ::close(m_dir); // lets go of the lock
+}
+
+bool StagedFolder::isHiddenWork(const QString& name) {
+    return name.startsWith(kNewPrefix) || name.startsWith(kOldPrefix) || name == kJournal ||
+           name == kJournalDraft;
 }
 
 QIODevice* StagedFolder::open(const QString& name) {
-    if (const QString problem = folderProblem(m_folder); !problem.isEmpty()) {
-        m_error = problem;
+    if (!m_folderProblem.isEmpty()) {
+        m_error = m_folderProblem;
         return nullptr;
     }
     auto entry = std::make_unique<Entry>();
     entry->name = name;
     entry->target = QDir(m_folder).filePath(name);
-    if (name.isEmpty() || name == u"." || name == u".." || name.contains(u'/') ||
-        name.contains(u'\\')) {
+    if (!plainName(name)) {
         entry->problem = cannotWrite(entry->target, QStringLiteral("not a plain file name"));
     } else {
         for (const auto& other : m_entries)
             if (other->name == name)
                 entry->problem = cannotWrite(entry->target, QStringLiteral("started twice"));
     }
+    if (entry->problem.isEmpty() && entryType(m_dir, name) == S_IFREG &&
+        faccessat(m_dir, encoded(name).constData(), W_OK, AT_EACCESS) != 0)
+        entry->problem = cannotWrite(entry->target, systemError());
     if (entry->problem.isEmpty()) {
-        auto file = std::make_unique<QSaveFile>(entry->target);
-        // Writing straight into the target would break the promise that old files stay intact.
-        file->setDirectWriteFallback(false);
-        if (file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            entry->device = std::make_unique<RecordingDevice>(*file);
-            entry->file = std::move(file);
-        } else {
-            entry->problem = cannotWrite(entry->target, file->errorString());
-        }
+        const QByteArray staged = encoded(kNewPrefix + name);
+        // A leftover of this very name can only be ours: the lock is held and recovery has run.
+        unlinkat(m_dir, staged.constData(), 0);
+        const int fd = openat(m_dir, staged.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            entry->device = std::make_unique<StagedFile>(fd);
+        else
+            entry->problem = cannotWrite(entry->target, systemError());
     }
     QIODevice* device = entry->device.get();
     if (!device)
@@ -129,42 +332,163 @@ bool StagedFolder::write(const QString& name, const QByteArray& bytes) {
     if (!device)
         return false;
     if (device->write(bytes) != bytes.size()) {
-        m_error = m_entries.back()->check();
+        m_error = m_entries.back()->check(m_dir);
+        if (m_error.isEmpty())
+            m_error = cannotWrite(m_entries.back()->target, device->errorString());
         return false;
     }
     return true;
 }
 
+bool StagedFolder::fail(const QString& error) {
+    m_error = error;
+    discard();
+    return false;
+}
+
+void StagedFolder::step() {
+    if (m_stepObserver)
+        m_stepObserver();
+}
+
 bool StagedFolder::commit() {
-    // Every check that can be made up front is made before the first file moves, so that most
-    // failures leave the folder exactly as it was.
-    QString problem = folderProblem(m_folder);
-    for (auto it = m_entries.begin(); problem.isEmpty() && it != m_entries.end(); ++it)
-        problem = (*it)->check();
-    if (!problem.isEmpty()) {
-        m_error = problem;
-        discard();
-        return false;
-    }
+    if (!m_folderProblem.isEmpty())
+        return fail(m_folderProblem);
+    // Every check that can be made up front is made before anything in the folder changes.
+    for (const auto& entry : m_entries)
+        if (const QString problem = entry->check(m_dir); !problem.isEmpty())
+            return fail(problem);
     for (const auto& entry : m_entries) {
-        entry->device.reset();
-        if (!entry->file->commit()) {
-            m_error = cannotWrite(entry->target, entry->file->errorString());
-            discard();
-            return false;
-        }
-        entry->file.reset();
+        StagedFile& file = *entry->device;
+        if (entry->olderRegular)
+            fchmod(file.fd(), entry->olderMode);
+        if (fsync(file.fd()) != 0)
+            return fail(cannotWrite(entry->target, systemError()));
+        file.closeFile();
     }
+    if (interrupted())
+        return fail(QStringLiteral("Interrupted before anything was written"));
+
+    std::vector<int> kept;
+    if (!keepOlder(kept))
+        return false;
+    if (!writeJournal(true)) {
+        const QString error = m_error;
+        putBack(kept);
+        return fail(error);
+    }
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& entry = *m_entries[i];
+        if (!renameIn(m_dir, kNewPrefix + entry.name, entry.name)) {
+            const QString error = cannotWrite(entry.target, systemError());
+            rollBack(i);
+            return fail(error);
+        }
+        step();
+    }
+    fsync(m_dir);
+    for (const auto& entry : m_entries)
+        if (entry->hadOlder) {
+            removeIn(m_dir, kOldPrefix + entry->name);
+            step();
+        }
+    removeIn(m_dir, kJournal);
+    fsync(m_dir);
+    step();
     m_entries.clear();
     m_error.clear();
     return true;
 }
 
+// Sets every older file aside. Moving it is the same right as replacing it (a shared folder may
+// let others add files but not remove ours), so this also finds, before anything new is in
+// place, every name that the run could not replace.
+bool StagedFolder::keepOlder(std::vector<int>& kept) {
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& entry = *m_entries[i];
+        if (!entry.hadOlder)
+            continue;
+        if (!renameIn(m_dir, entry.name, kOldPrefix + entry.name)) {
+            const QString error = cannotWrite(entry.target, systemError());
+            putBack(kept);
+            return fail(error);
+        }
+        kept.push_back(int(i));
+        step();
+    }
+    return true;
+}
+
+void StagedFolder::putBack(const std::vector<int>& kept) {
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+        const Entry& entry = *m_entries[std::size_t(*it)];
+        renameIn(m_dir, kOldPrefix + entry.name, entry.name);
+        step();
+    }
+}
+
+// The journal is written whole under another name and then renamed, so that it is either there
+// complete or not at all.
+bool StagedFolder::writeJournal(bool forward) {
+    QByteArray text = kJournalHeader;
+    text += forward ? "\nforward\n" : "\nback\n";
+    for (const auto& entry : m_entries)
+        text += (entry->hadOlder ? "1 " : "0 ") + entry->name.toUtf8() + '\n';
+    const QByteArray draft = encoded(kJournalDraft);
+    unlinkat(m_dir, draft.constData(), 0);
+    const int fd =
+        openat(m_dir, draft.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool written = fd >= 0;
+    for (qsizetype at = 0; written && at < text.size();) {
+        const ssize_t put = ::write(fd, text.constData() + at, std::size_t(text.size() - at));
+        if (put < 0 && errno == EINTR)
+            continue;
+        written = put > 0;
+        at += put > 0 ? put : 0;
+    }
+    written = written && fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (written && renameat(m_dir, draft.constData(), m_dir, encoded(kJournal).constData()) == 0 &&
+        fsync(m_dir) == 0) {
+        step();
+        return true;
+    }
+    m_error = cannotWrite(QDir(m_folder).filePath(kJournal), systemError(written ? errno : error));
+    unlinkat(m_dir, draft.constData(), 0);
+    return false;
+}
+
+// Undoes the first `moved` moves and sets every older file back in its place. The journal says
+// "back" first, so that a process killed half-way is finished the same way by the next run.
+bool StagedFolder::rollBack(std::size_t moved) {
+    writeJournal(false);
+    bool complete = true;
+    for (std::size_t i = m_entries.size(); i-- > 0;) {
+        const Entry& entry = *m_entries[i];
+        if (i >= moved)
+            complete = removeIn(m_dir, kNewPrefix + entry.name) && complete;
+        if (entry.hadOlder)
+            complete = renameIn(m_dir, kOldPrefix + entry.name, entry.name) && complete;
+        else if (i < moved)
+            complete = removeIn(m_dir, entry.name) && complete;
+        step();
+    }
+    // Only a complete rollback may forget the journal: otherwise the next run finishes it.
+    if (complete)
+        removeIn(m_dir, kJournal);
+    fsync(m_dir);
+    return complete;
+}
+
 void StagedFolder::discard() {
-    // A QSaveFile destroyed uncommitted removes its temporary file; each device goes before its
-    // file.
-    for (auto& entry : m_entries)
-        entry->device.reset();
+    for (auto& entry : m_entries) {
+        if (entry->device) {
+            entry->device.reset();
+            removeIn(m_dir, kNewPrefix + entry->name);
+        }
+    }
     m_entries.clear();
 }
 

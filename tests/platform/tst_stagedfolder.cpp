@@ -2,10 +2,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,8 +31,43 @@ void put(const QString& path, const QByteArray& bytes) {
 }
 
 QStringList listing(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot |
+                                      QDir::System,
                                   QDir::Name);
+}
+
+// Every entry by name: a file's bytes, "->TARGET" for a link, "<folder>" for a folder.
+QMap<QString, QByteArray> state(const QString& folder) {
+    QMap<QString, QByteArray> out;
+    for (const QString& name : listing(folder)) {
+        const QFileInfo info(folder + "/" + name);
+        out.insert(name, info.isSymLink() ? "->" + info.symLinkTarget().toUtf8()
+                         : info.isDir()   ? QByteArray("<folder>")
+                                          : contents(info.filePath()));
+    }
+    return out;
+}
+
+// The new set that every commit below writes; "index.html" and "Image1.jpg" replace older files.
+const QStringList kNewNames{"Image0.jpg", "Image1.jpg", "Image2.jpg", "index.html"};
+
+void writeNewSet(StagedFolder& staged) {
+    for (const QString& name : kNewNames)
+        if (!staged.write(name, "new " + name.toUtf8()))
+            qFatal("could not stage %s", qPrintable(name));
+}
+
+// The folder attribute that lets files be made but never moved or removed; false when the file
+// system or the user cannot set it.
+bool setAppendOnly(const QString& folder, bool on) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
 }
 
 } // namespace
@@ -109,6 +149,180 @@ private slots:
             expected.sort();
         }
         QCOMPARE(listing(m_path), expected);
+    }
+
+    // A link (or anything else that is not a regular file) at a target name is replaced by the
+    // new file; what it points to is neither written nor made.
+    void entriesAtTargetNamesAreReplaced_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        for (const char* name : {"index.html", "Image1.jpg", "Image2.jpg"})
+            for (const char* kind : {"link to a file", "link to a folder", "dangling link", "fifo"})
+                QTest::addRow("%s: %s", name, kind) << QString(name) << QString(kind);
+    }
+    void entriesAtTargetNamesAreReplaced() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QTemporaryDir outside;
+        QVERIFY(outside.isValid());
+        put(outside.filePath("victim.txt"), "the user's own file elsewhere");
+        QVERIFY(QDir(outside.path()).mkdir("victim-folder"));
+        QFile::remove(file(name));
+        if (kind == "link to a file")
+            QVERIFY(QFile::link(outside.filePath("victim.txt"), file(name)));
+        else if (kind == "link to a folder")
+            QVERIFY(QFile::link(outside.filePath("victim-folder"), file(name)));
+        else if (kind == "dangling link")
+            QVERIFY(QFile::link(outside.filePath("made-through-the-link"), file(name)));
+        else
+            QCOMPARE(mkfifo(QFile::encodeName(file(name)).constData(), 0644), 0);
+        const QMap<QString, QByteArray> outsideBefore = state(outside.path());
+
+        StagedFolder staged(m_path);
+        writeNewSet(staged);
+        QVERIFY2(staged.commit(), qPrintable(staged.errorString()));
+
+        QCOMPARE(state(outside.path()), outsideBefore);
+        QVERIFY(QDir(outside.filePath("victim-folder")).isEmpty());
+        const QFileInfo replaced(file(name));
+        QVERIFY(replaced.isFile() && !replaced.isSymLink());
+        QCOMPARE(contents(file(name)), "new " + name.toUtf8());
+        QCOMPARE(listing(m_path),
+                 (QStringList{"Image0.jpg", "Image1.jpg", "Image2.jpg", "index.html", "notes.txt"}));
+    }
+
+    // A process killed outright at any step of the commit leaves the folder so that the next
+    // StagedFolder on it makes it hold exactly the older set or exactly the newer one.
+    void killedAtEveryStepIsRecovered_data() {
+        QTest::addColumn<bool>("olderIndex");
+        QTest::newRow("some names new, some replaced") << true;
+        QTest::newRow("only new names") << false;
+    }
+    void killedAtEveryStepIsRecovered() {
+        QFETCH(bool, olderIndex);
+        if (olderIndex)
+            put(file("index.html"), "older page");
+        const QMap<QString, QByteArray> older = state(m_path);
+        // The newer set, and how many steps its commit takes, from a run on a copy.
+        QTemporaryDir copy;
+        for (auto it = older.begin(); it != older.end(); ++it)
+            put(copy.filePath(it.key()), it.value());
+        int steps = 0;
+        {
+            StagedFolder staged(copy.path());
+            staged.setStepObserver([&steps] { ++steps; });
+            writeNewSet(staged);
+            QVERIFY(staged.commit());
+        }
+        const QMap<QString, QByteArray> newer = state(copy.path());
+        QVERIFY(steps > int(kNewNames.size()));
+
+        int sawOlder = 0, sawNewer = 0;
+        for (int stop = 1; stop <= steps; ++stop) {
+            // Back to the older set before each try.
+            for (const QString& name : listing(m_path))
+                QVERIFY(QFile::remove(file(name)));
+            for (auto it = older.begin(); it != older.end(); ++it)
+                put(file(it.key()), it.value());
+            const pid_t child = fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                int step = 0;
+                StagedFolder staged(m_path);
+                staged.setStepObserver([&step, stop] {
+                    if (++step == stop)
+                        raise(SIGKILL);
+                });
+                writeNewSet(staged);
+                staged.commit();
+                _exit(0);
+            }
+            int status = 0;
+            QCOMPARE(waitpid(child, &status, 0), child);
+            QVERIFY2(WIFSIGNALED(status), qPrintable(QStringLiteral("step %1").arg(stop)));
+            { StagedFolder recovery(m_path); }
+            const QMap<QString, QByteArray> now = state(m_path);
+            QVERIFY2(now == older || now == newer,
+                     qPrintable(QStringLiteral("after a kill at step %1 of %2: %3")
+                                    .arg(stop)
+                                    .arg(steps)
+                                    .arg(listing(m_path).join(", "))));
+            ++(now == older ? sawOlder : sawNewer);
+        }
+        // Killed before the journal, the older set comes back; after it, the newer one is made.
+        QVERIFY(sawOlder > 0 && sawNewer > 0);
+    }
+
+    // A move that fails once the moves have begun (here another program makes a folder at a name
+    // that the run writes anew) puts every older file back and leaves no hidden file.
+    void moveThatFailsIsRolledBack() {
+        put(file("index.html"), "older page");
+        const QMap<QString, QByteArray> older = state(m_path);
+        StagedFolder staged(m_path);
+        bool blocked = false;
+        staged.setStepObserver([&] {
+            if (!blocked && QFile::exists(file(".tilemaven-journal")))
+                blocked = QDir(m_path).mkdir("Image2.jpg");
+        });
+        writeNewSet(staged);
+        QVERIFY(!staged.commit());
+        QVERIFY(blocked);
+        QVERIFY2(staged.errorString().contains("Image2.jpg"), qPrintable(staged.errorString()));
+        QMap<QString, QByteArray> now = state(m_path);
+        QCOMPARE(now.take("Image2.jpg"), QByteArray("<folder>"));
+        QCOMPARE(now, older);
+    }
+
+    // Whatever stands in the way, a folder whose files cannot be moved again gets none at all.
+    void appendOnlyFolderGetsNothing() {
+        if (!setAppendOnly(m_path, true))
+            QSKIP("the file system or the user cannot make a folder append-only here");
+        const QStringList before = listing(m_path);
+        bool committed = true;
+        QString error;
+        {
+            StagedFolder staged(m_path);
+            staged.write("Image0.jpg", "new");
+            committed = staged.commit();
+            error = staged.errorString();
+        }
+        const QStringList after = listing(m_path);
+        QVERIFY(setAppendOnly(m_path, false));
+        QVERIFY(!committed);
+        QVERIFY2(error.contains("append-only"), qPrintable(error));
+        QCOMPARE(after, before);
+    }
+
+    // A second StagedFolder on the same folder, in another process, waits until the first has
+    // finished: it never sees the first one's work half done.
+    void secondOneWaitsForTheFirst() {
+        int ready[2];
+        QCOMPARE(pipe(ready), 0);
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            StagedFolder staged(m_path);
+            writeNewSet(staged);
+            (void)!::write(ready[1], "x", 1);
+            usleep(300 * 1000);
+            _exit(staged.commit() ? 0 : 1);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+        ::close(ready[0]);
+        {
+            StagedFolder second(m_path);
+            // Had it not waited, the first one would still be asleep with nothing moved.
+            QCOMPARE(contents(file("index.html")), QByteArray("new index.html"));
+            QVERIFY(second.write("Image0.jpg", "second"));
+            QVERIFY(second.commit());
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(contents(file("Image0.jpg")), QByteArray("second"));
     }
 
     void folderThatIsAFileOrMissing_data() {
