@@ -1,5 +1,7 @@
 #include "picture.h"
 
+#include "picturefile.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -232,21 +234,11 @@ DecodedPicture failure(const QString& path, const QString& reason) {
                           .arg(QDir::toNativeSeparators(path), reason)};
 }
 
-DecodedPicture decode(const QString& path) {
-    QFile file(path);
-    if (QFileInfo(path).isDir())
-        return failure(path, QStringLiteral("it is a folder"));
-    if (!file.open(QIODevice::ReadOnly))
-        return failure(path, file.errorString());
-    // No picture that fits the allocation limit takes more than that much compressed.
-    if (file.size() > kAllocationLimitBytes)
-        return failure(path, QStringLiteral("the file is too large to be a picture"));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return failure(path, file.errorString());
-    file.close();
-    if (bytes.isEmpty())
-        return failure(path, QStringLiteral("the file is empty"));
+DecodedPicture decode(const PictureFile& file) {
+    const QString& path = file.path();
+    const QByteArray bytes = file.read(0, file.size());
+    if (bytes.size() != file.size())
+        return failure(path, QStringLiteral("the file could not be read to its end"));
 
     QBuffer buffer;
     buffer.setData(bytes);
@@ -316,12 +308,20 @@ DecodedPicture decode(const QString& path) {
 
 } // namespace
 
-DecodedPicture openAsPicture(const QString& path) {
+DecodedPicture openAsPicture(const PictureFile& file) {
     try {
-        return decode(path);
+        return decode(file);
     } catch (const std::bad_alloc&) {
-        return failure(path, QStringLiteral("not enough memory"));
+        return failure(file.path(), QStringLiteral("not enough memory"));
     }
+}
+
+DecodedPicture openAsPicture(const QString& path) {
+    QString error;
+    const auto file = PictureFile::open(path, error);
+    if (!file)
+        return failure(path, error);
+    return openAsPicture(*file);
 }
 
 bool writeJpeg(const QImage& image, QIODevice& out, QString* error) {

@@ -18,6 +18,8 @@ struct DecodedPicture {
 // Decodes a JPEG or GIF by its content, whatever its name says, with the EXIF orientation applied.
 // Damaged data is a failure, not a partly grey picture.
 DecodedPicture openAsPicture(const QString& path);
+class PictureFile;
+DecodedPicture openAsPicture(const PictureFile& file);
 
 // Encodes `image` as JPEG with the encoder's default quality into `out`. False with `error` set
 // when the encoder or the device reports a failure.

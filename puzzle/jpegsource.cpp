@@ -2,6 +2,7 @@
 
 #include "jpegerrors.h"
 #include "picture.h"
+#include "picturefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,12 +30,14 @@ QString failure(const QString& path, const QString& reason) {
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
-// Reads the file through QFile in blocks. At its end the data is followed by an end marker that
-// is not in the file, without a warning of its own: if scan data is missing, the entropy decoder
-// then warns that it ran into a marker, and a file that only lacks its end marker still reads.
+// Reads the picture file in blocks, each reader at its own offset. At its end the data is followed
+// by an end marker that is not in the file, without a warning of its own: if scan data is missing,
+// the entropy decoder then warns that it ran into a marker, and a file that only lacks its end
+// marker still reads.
 struct FileSource {
     jpeg_source_mgr manager{}; // first member: libjpeg's pointer leads back to the rest
-    QFile* file = nullptr;
+    const platform::PictureFile* file = nullptr;
+    qint64 offset = 0;
     bool ended = false; // the end marker was made up
     QString readError;  // the file could not be read to its end
     std::array<JOCTET, 64 * 1024> buffer{};
@@ -43,15 +46,17 @@ struct FileSource {
 
     static boolean fill(j_decompress_ptr cinfo) {
         auto* self = reinterpret_cast<FileSource*>(cinfo->src);
-        const qint64 got = self->file->read(reinterpret_cast<char*>(self->buffer.data()),
-                                            qint64(self->buffer.size()));
+        QString error;
+        const qint64 got = self->file->read(self->offset, reinterpret_cast<char*>(self->buffer.data()),
+                                            qint64(self->buffer.size()), &error);
         if (got > 0) {
+            self->offset += got;
             self->manager.next_input_byte = self->buffer.data();
             self->manager.bytes_in_buffer = std::size_t(got);
             return TRUE;
         }
         if (got < 0 && self->readError.isEmpty())
-            self->readError = self->file->errorString();
+            self->readError = error;
         self->ended = true;
         self->buffer[0] = 0xFF;
         self->buffer[1] = JPEG_EOI;
@@ -76,8 +81,9 @@ struct FileSource {
 
     static void term(j_decompress_ptr) {}
 
-    void attach(j_decompress_ptr cinfo, QFile* from) {
+    void attach(j_decompress_ptr cinfo, const platform::PictureFile* from) {
         file = from;
+        offset = 0;
         manager.init_source = &init;
         manager.fill_input_buffer = &fill;
         manager.skip_input_data = &skip;
@@ -99,14 +105,9 @@ public:
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
-    bool open(const QString& path) {
-        m_file.setFileName(path);
-        if (!m_file.open(QIODevice::ReadOnly)) {
-            m_error = m_file.errorString();
-            return false;
-        }
-        m_source.attach(&m_cinfo, &m_file);
-        return true;
+    void open(std::shared_ptr<const platform::PictureFile> file) {
+        m_file = std::move(file);
+        m_source.attach(&m_cinfo, m_file.get());
     }
 
     jpeg_decompress_struct& cinfo() { return m_cinfo; }
@@ -129,17 +130,13 @@ private:
     jpeg_decompress_struct m_cinfo{};
     jpeg::Errors m_errors;
     FileSource m_source;
-    QFile m_file;
+    std::shared_ptr<const platform::PictureFile> m_file;
     QString m_error;
 };
 
-bool endsWithEndMarker(QFile& file) {
+bool endsWithEndMarker(const platform::PictureFile& file) {
     const qint64 size = file.size();
-    if (size < 4 || !file.seek(size - 2))
-        return false;
-    const QByteArray tail = file.read(2);
-    file.seek(0);
-    return tail == QByteArray("\xFF\xD9", 2);
+    return size >= 4 && file.read(size - 2, 2) == QByteArray("\xFF\xD9", 2);
 }
 
 // The progression of every coefficient has reached its last bit.
@@ -156,10 +153,9 @@ bool progressionComplete(const jpeg_decompress_struct& cinfo) {
 // Reads every scan line at an eighth of the size (the entropy data is decoded in full all the
 // same): tells a file that only lacks its end marker from one cut short, and finds corrupt data.
 // Empty when complete and sound, else why not.
-QString checkComplete(const QString& path) {
+QString checkComplete(const std::shared_ptr<const platform::PictureFile>& file) {
     Decoder decoder;
-    if (!decoder.open(path))
-        return decoder.error();
+    decoder.open(file);
     std::array<JSAMPLE, 16 * 4> row{}; // replaced below when the picture is wider
     std::unique_ptr<JSAMPLE[]> wide;
     JSAMPROW rows[1] = {row.data()};
@@ -290,7 +286,8 @@ public:
         return finishAtTheEnd(error);
     }
 
-    static JpegOpening open(const QString& path, bool checkEveryRow);
+    static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
+                            bool checkEveryRow);
 
 private:
     enum class Mode { Undecided, Pixels, Planes };
@@ -366,21 +363,18 @@ JpegOpening failed(const QString& path, const QString& reason) {
     return opening;
 }
 
-JpegOpening JpegSource::open(const QString& path, bool checkEveryRow) {
+JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>& file,
+                             bool checkEveryRow) {
     JpegOpening opening; // whole picture unless shown otherwise
-    if (QFileInfo(path).isDir())
+    const QString& path = file->path();
+    // Other formats are the whole-picture decoder's to word.
+    if (file->read(0, 3) != QByteArray("\xFF\xD8\xFF", 3))
         return opening;
-    QFile probe(path);
-    // Unreadable files and other formats are the whole-picture decoder's to word.
-    if (!probe.open(QIODevice::ReadOnly) || probe.peek(3) != QByteArray("\xFF\xD8\xFF", 3))
-        return opening;
-    const bool complete = endsWithEndMarker(probe);
-    probe.close();
+    const bool complete = endsWithEndMarker(*file);
     auto source = std::make_unique<JpegSource>();
     source->m_path = path;
     Decoder& decoder = source->m_decoder;
-    if (!decoder.open(path))
-        return failed(path, decoder.error());
+    decoder.open(file);
 
     jpeg_decompress_struct& c = decoder.cinfo();
     jpeg_save_markers(&c, JPEG_APP0 + 1, 0xFFFF);
@@ -411,7 +405,7 @@ JpegOpening JpegSource::open(const QString& path, bool checkEveryRow) {
                                 .arg(height));
     // A file of several scans has all its data read when decoding starts, just below.
     if ((!complete || checkEveryRow) && !jpeg_has_multiple_scans(&c)) {
-        if (const QString why = checkComplete(path); !why.isEmpty())
+        if (const QString why = checkComplete(file); !why.isEmpty())
             return failed(path, why);
     }
 
@@ -436,8 +430,17 @@ JpegOpening JpegSource::open(const QString& path, bool checkEveryRow) {
 
 } // namespace
 
+JpegOpening openJpegSource(const std::shared_ptr<const platform::PictureFile>& file,
+                           bool checkEveryRow) {
+    return JpegSource::open(file, checkEveryRow);
+}
+
 JpegOpening openJpegSource(const QString& path, bool checkEveryRow) {
-    return JpegSource::open(path, checkEveryRow);
+    QString error;
+    const auto file = platform::PictureFile::open(path, error);
+    if (!file)
+        return {}; // files that are no picture files are the whole-picture decoder's to word
+    return JpegSource::open(file, checkEveryRow);
 }
 
 int exifOrientation(const unsigned char* segment, std::size_t size) {

@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <memory>
 
+namespace platform {
+class PictureFile;
+}
+
 namespace puzzle {
 
 // The rows of a JPEG as it stores them, before its chroma is upsampled and its colours converted:
@@ -54,6 +58,9 @@ struct JpegOpening {
 // The source's bands are Format_RGB32. When the band handed to nextRows() already is a writable
 // RGB32 image of the full width and of the rows asked for (for instance one over memory of the
 // caller's), the rows are decoded straight into it.
+JpegOpening openJpegSource(const std::shared_ptr<const platform::PictureFile>& file,
+                           bool checkEveryRow = false);
+// The same, opening `path` first.
 JpegOpening openJpegSource(const QString& path, bool checkEveryRow = false);
 
 // The orientation that an APP1 "Exif\0\0" segment holds: 0 when it has none, 1 to 8 when it has a

@@ -2,6 +2,9 @@
 
 #include "jpegsource.h"
 #include "picture.h"
+#include "picturefile.h"
+
+#include <QDir>
 
 namespace puzzle {
 namespace {
@@ -43,14 +46,21 @@ std::unique_ptr<Source> sourceFromImage(QImage image) {
 }
 
 std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCheck check) {
-    JpegOpening jpeg = openJpegSource(path, check == SourceCheck::EveryRow);
+    // Opened once, here: every reader below reads this one file.
+    const auto file = platform::PictureFile::open(path, error);
+    if (!file) {
+        error = QStringLiteral("Could not read the picture %1: %2")
+                    .arg(QDir::toNativeSeparators(path), error);
+        return nullptr;
+    }
+    JpegOpening jpeg = openJpegSource(file, check == SourceCheck::EveryRow);
     if (jpeg.verdict == JpegVerdict::Banded)
         return std::move(jpeg.source);
     if (jpeg.verdict == JpegVerdict::Failed) {
         error = jpeg.error;
         return nullptr;
     }
-    platform::DecodedPicture decoded = platform::openAsPicture(path);
+    platform::DecodedPicture decoded = platform::openAsPicture(*file);
     if (decoded.image.isNull()) {
         error = decoded.error.isEmpty() ? QStringLiteral("The picture could not be read.")
                                         : decoded.error;
