@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "interrupt.h"
 #include "page.h"
 #include "project.h"
 #include "sizecommand.h"
@@ -12,6 +13,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <new>
+#include <system_error>
 
 #ifndef TILEMAVEN_VERSION
 #error "TILEMAVEN_VERSION must be defined by the build"
@@ -44,17 +48,36 @@ int failure(const QString& cause) {
     return kFailed;
 }
 
+int commandLine(int argc, char** argv);
+
 } // namespace
 
 int runCommandLine(int argc, char** argv) {
+    try {
+        return commandLine(argc, argv);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+    // The application object may be gone with what it knew: its name is spelt out here.
+    QTextStream(stderr) << "tilemaven: Not enough memory.\n";
+    return kFailed;
+}
+
+namespace {
+
+int commandLine(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tilemaven"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TILEMAVEN_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Cuts a JPEG or GIF picture into an N x N web puzzle: the pieces, "
-                       "white.jpg and index.html, written into FOLDER."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Cuts a JPEG or GIF picture into an N x N web puzzle: the pieces, white.jpg and "
+        "index.html, written into FOLDER.\n"
+        "Nothing is written outside FOLDER: a symbolic link or other entry standing at one of "
+        "those names is replaced by the new file, and what it points to is left alone. The files "
+        "take their places all together or not at all; an interrupted run leaves FOLDER as it "
+        "was."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption gridOption(QStringLiteral("grid"),
@@ -123,6 +146,8 @@ int runCommandLine(int argc, char** argv) {
     const QString pageText =
         puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), *row) +
         puzzle::buildTableText(*row, parser.isSet(solveOption));
+    // A signal stops the run where it can leave the folder as it was, then ends the process.
+    const platform::InterruptGuard guard;
     const puzzle::ProjectOutcome outcome =
         puzzle::writeProject(*source, row->n, folder, pageText.toLatin1());
     if (!outcome.ok) {
@@ -137,3 +162,5 @@ int runCommandLine(int argc, char** argv) {
                         << folder << "\n";
     return kWritten;
 }
+
+} // namespace

@@ -2,6 +2,7 @@
 
 #include "filetypes.h"
 #include "interaction.h"
+#include "interrupt.h"
 #include "project.h"
 #include "stagedfolder.h"
 
@@ -65,6 +66,8 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     SliceCallbacks callbacks;
     callbacks.preview = [&host](int, const QImage& piece) { host.setPreview(piece); };
     callbacks.yield = platform::yieldToEvents;
+    // A signal stops the run where it can leave the folder as it was, then ends the process.
+    const platform::InterruptGuard guard;
     const ProjectOutcome outcome = writeProject(*source, row->n, folder, page, callbacks);
     if (!outcome.ok)
         throw RunFailure{outcome.error};

@@ -14,18 +14,21 @@
 
 #include "jpegencode.h"
 #include "jpegsource.h"
+#include "interrupt.h"
 #include "stagedfolder.h"
 
 #include <QIODevice>
 #include <QPainter>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -42,6 +45,8 @@ constexpr int kMaxChunkRows = 256;
 QString pieceName(int k) {
     return QStringLiteral("Image%1.jpg").arg(k);
 }
+
+const QString kInterrupted = QStringLiteral("Interrupted before anything was written.");
 
 QString noMemory(int pw, int ph) {
     return QStringLiteral("Not enough memory for a piece of %1x%2.").arg(pw).arg(ph);
@@ -136,10 +141,18 @@ public:
     Pass& operator=(const Pass&) = delete;
 
     QString run() {
-        for (int i = 0; i < kWorkers; ++i)
-            m_workers.emplace_back([this, i] { work(i > 0); });
+        try {
+            for (int i = 0; i < kWorkers; ++i)
+                m_workers.emplace_back([this, i] { work(i > 0); });
+        } catch (const std::system_error&) {
+            // Without memory for a thread's stack: the workers already started are stopped by
+            // the destructor.
+            return QStringLiteral("Not enough memory to start the encoders.");
+        }
 
         for (int t = 0; t < m_chunks; ++t) {
+            if (platform::interrupted())
+                return kInterrupted;
             Slot& slot = m_slots[std::size_t(t % kSlots)];
             if (QString error = waitAndStage([&slot] { return slot.pending == 0; });
                 !error.isEmpty())
@@ -216,6 +229,8 @@ private:
         for (;;) {
             if (!m_failure.isEmpty())
                 return m_failure;
+            if (platform::interrupted())
+                return kInterrupted;
             if (auto it = m_finished.find(m_staged); it != m_finished.end()) {
                 Finished piece = std::move(it->second);
                 m_finished.erase(it);
@@ -228,7 +243,8 @@ private:
             }
             if (done())
                 return {};
-            m_toMain.wait(lock);
+            // Woken by the workers; the timeout lets an interruption through while they work.
+            m_toMain.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
 
