@@ -104,7 +104,8 @@ qint64 PictureFile::read(qint64 offset, char* data, qint64 length, QString* erro
     length = std::min(length, std::max<qint64>(0, m_size - offset));
     qint64 done = 0;
     while (done < length) {
-        const ssize_t got = pread(m_fd, data + done, std::size_t(length - done), off_t(offset + done));
+        const ssize_t got =
+            pread(m_fd, data + done, std::size_t(length - done), off_t(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {

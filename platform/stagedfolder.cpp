@@ -124,7 +124,8 @@ struct JournalLine {
 QString recover(int dir) {
     QByteArray journal;
     {
-        const int fd = openat(dir, encoded(kJournal).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd =
+            openat(dir, encoded(kJournal).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd >= 0) {
             char buffer[4096];
             ssize_t got = 0;
@@ -216,9 +217,9 @@ struct StagedFolder::Entry {
     QString name;
     QString target; // the full path, for messages
     std::unique_ptr<StagedFile> device;
-    QString problem;        // why it cannot take its place, once known
-    bool hadOlder = false;  // set when the commit begins
-    mode_t olderMode = 0;   // an older regular file's permissions, which the new one keeps
+    QString problem;       // why it cannot take its place, once known
+    bool hadOlder = false; // set when the commit begins
+    mode_t olderMode = 0;  // an older regular file's permissions, which the new one keeps
     bool olderRegular = false;
 
     QString check(int dir) {
@@ -254,18 +255,17 @@ StagedFolder::StagedFolder(QString folder)
         else if (error == ENOTDIR)
             m_folderProblem = QStringLiteral("%1 is not a folder").arg(shown);
         else
-            m_folderProblem = QStringLiteral("Could not open the folder %1: %2")
-                                  .arg(shown, systemError(error));
+            m_folderProblem =
+                QStringLiteral("Could not open the folder %1: %2").arg(shown, systemError(error));
         return;
     }
     // One run at a time: a second one waits here until the first lets go.
     while (flock(m_dir, LOCK_EX) != 0) {
         if (errno != EINTR || interrupted()) {
-            m_folderProblem = interrupted()
-                                  ? QStringLiteral("Interrupted while waiting for the folder %1")
-                                        .arg(shown)
-                                  : QStringLiteral("Could not lock the folder %1: %2")
-                                        .arg(shown, systemError());
+            m_folderProblem =
+                interrupted()
+                    ? QStringLiteral("Interrupted while waiting for the folder %1").arg(shown)
+                    : QStringLiteral("Could not lock the folder %1: %2").arg(shown, systemError());
             return;
         }
     }
@@ -436,8 +436,8 @@ bool StagedFolder::writeJournal(bool forward) {
         text += (entry->hadOlder ? "1 " : "0 ") + entry->name.toUtf8() + '\n';
     const QByteArray draft = encoded(kJournalDraft);
     unlinkat(m_dir, draft.constData(), 0);
-    const int fd =
-        openat(m_dir, draft.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = openat(m_dir, draft.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     bool written = fd >= 0;
     for (qsizetype at = 0; written && at < text.size();) {
         const ssize_t put = ::write(fd, text.constData() + at, std::size_t(text.size() - at));

@@ -47,8 +47,9 @@ struct FileSource {
     static boolean fill(j_decompress_ptr cinfo) {
         auto* self = reinterpret_cast<FileSource*>(cinfo->src);
         QString error;
-        const qint64 got = self->file->read(self->offset, reinterpret_cast<char*>(self->buffer.data()),
-                                            qint64(self->buffer.size()), &error);
+        const qint64 got =
+            self->file->read(self->offset, reinterpret_cast<char*>(self->buffer.data()),
+                             qint64(self->buffer.size()), &error);
         if (got > 0) {
             self->offset += got;
             self->manager.next_input_byte = self->buffer.data();

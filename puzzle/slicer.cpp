@@ -12,9 +12,9 @@
 // is copied; elsewhere it is the 2x2 average the encoder would have taken of the pixels.
 #include "project.h"
 
+#include "interrupt.h"
 #include "jpegencode.h"
 #include "jpegsource.h"
-#include "interrupt.h"
 #include "stagedfolder.h"
 
 #include <QIODevice>

@@ -7,11 +7,11 @@
 #include <QTest>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,9 +31,8 @@ void put(const QString& path, const QByteArray& bytes) {
 }
 
 QStringList listing(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot |
-                                      QDir::System,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
 }
 
 // Every entry by name: a file's bytes, "->TARGET" for a link, "<folder>" for a folder.
@@ -187,8 +186,8 @@ private slots:
         const QFileInfo replaced(file(name));
         QVERIFY(replaced.isFile() && !replaced.isSymLink());
         QCOMPARE(contents(file(name)), "new " + name.toUtf8());
-        QCOMPARE(listing(m_path),
-                 (QStringList{"Image0.jpg", "Image1.jpg", "Image2.jpg", "index.html", "notes.txt"}));
+        QCOMPARE(listing(m_path), (QStringList{"Image0.jpg", "Image1.jpg", "Image2.jpg",
+                                               "index.html", "notes.txt"}));
     }
 
     // A process killed outright at any step of the commit leaves the folder so that the next

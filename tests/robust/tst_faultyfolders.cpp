@@ -12,9 +12,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QScopeGuard>
+
 #include <csignal>
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,7 +35,20 @@ enum class Fault {
     FileAsFolder,
     FolderNotWritable,
     DiskFillsUp,
+    // Entries that point outside the folder: the run succeeds and leaves what they point to alone.
+    LinkToFileAtPage,
+    LinkToFolderAtPiece,
+    DanglingLinkAtBlank,
+    // A name that cannot be replaced, found only when the files are moved into place.
+    MountOverPiece,
+    StickyFolderPieceOfAnotherUser,
+    AppendOnlyFolder,
 };
+
+bool linkFault(Fault fault) {
+    return fault == Fault::LinkToFileAtPage || fault == Fault::LinkToFolderAtPiece ||
+           fault == Fault::DanglingLinkAtBlank;
+}
 
 enum class Road { Window, CommandLine };
 
@@ -52,6 +73,31 @@ QImage partwayPicture() {
 
 bool becomeNobody() {
     return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+constexpr int kOtherUser = 1; // "daemon" on Debian; any uid other than nobody's will do
+
+// Root can replace any file; this also stands for a run by root where a mount hides a name.
+bool mountOver(const QString& file, const QString& over) {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(QFile::encodeName(over).constData(), QFile::encodeName(file).constData(), nullptr,
+                 MS_BIND, nullptr) == 0;
+}
+
+bool setAppendOnly(const QString& folder, bool on) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+bool chownTo(const QString& path, int uid) {
+    return ::chown(QFile::encodeName(path).constData(), uid_t(uid), gid_t(uid)) == 0;
 }
 
 bool limitFileSize() {
@@ -142,6 +188,12 @@ private slots:
             {Fault::FileAsFolder, "a regular file as the folder"},
             {Fault::FolderNotWritable, "a folder the user may not write"},
             {Fault::DiskFillsUp, "the disk fills up part-way"},
+            {Fault::LinkToFileAtPage, "index.html links to a file elsewhere"},
+            {Fault::LinkToFolderAtPiece, "Image5.jpg links to a folder elsewhere"},
+            {Fault::DanglingLinkAtBlank, "white.jpg links to nothing elsewhere"},
+            {Fault::MountOverPiece, "a mount over Image5.jpg"},
+            {Fault::StickyFolderPieceOfAnotherUser, "a shared folder, Image5.jpg another's"},
+            {Fault::AppendOnlyFolder, "an append-only folder"},
         };
         for (const auto& [road, roadName] :
              {std::pair{Road::Window, "window"}, std::pair{Road::CommandLine, "command line"}})
@@ -155,6 +207,11 @@ private slots:
         ++m_cases;
         if (fault != Fault::None)
             ++m_faults;
+        const bool needsRoot = fault == Fault::MountOverPiece ||
+                               fault == Fault::StickyFolderPieceOfAnotherUser ||
+                               fault == Fault::AppendOnlyFolder;
+        if (needsRoot && !m_root)
+            QSKIP("needs root");
         const QString name = QStringLiteral("case%1").arg(m_cases);
         const QString folder = olderPuzzleFolder(name);
         QVERIFY(!folder.isEmpty());
@@ -209,10 +266,78 @@ private slots:
             program = QStringLiteral("bash");
             cause = kFirstTooLarge;
             break;
+        default: // set up below
+            break;
+        }
+        // Elsewhere: what links at the puzzle's names point to, which must stay as it is.
+        const QString elsewhere = m_dir.filePath(name + "-elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere + "/folder"));
+        QVERIFY(testpictures::writeFile(elsewhere + "/file.txt", "the user's file elsewhere"));
+        auto linkAt = [&](const QString& file, const QString& to) {
+            QFile::remove(dir.filePath(file));
+            QVERIFY(QFile::link(elsewhere + "/" + to, dir.filePath(file)));
+        };
+        const QString over = m_dir.filePath(name + "-over.txt");
+        QVERIFY(testpictures::writeFile(over, "mounted over a piece"));
+        bool appendOnly = false;
+        const auto clearAppendOnly = qScopeGuard([&] {
+            if (appendOnly)
+                setAppendOnly(folder, false);
+        });
+        switch (fault) {
+        case Fault::LinkToFileAtPage:
+            linkAt(QStringLiteral("index.html"), QStringLiteral("file.txt"));
+            break;
+        case Fault::LinkToFolderAtPiece:
+            linkAt(QStringLiteral("Image5.jpg"), QStringLiteral("folder"));
+            break;
+        case Fault::DanglingLinkAtBlank:
+            linkAt(QStringLiteral("white.jpg"), QStringLiteral("made-through-the-link"));
+            break;
+        case Fault::MountOverPiece:
+            cause = QStringLiteral("Image5.jpg");
+            if (road == Road::Window) {
+                prepare = [=] { return mountOver(dir.filePath("Image5.jpg"), over); };
+            } else {
+                wrapper = QStringList{QStringLiteral("-m"),
+                                      QStringLiteral("sh"),
+                                      QStringLiteral("-c"),
+                                      QStringLiteral("mount --bind \"$1\" \"$2\" && shift 2 && "
+                                                     "exec \"$0\" \"$@\""),
+                                      program,
+                                      over,
+                                      dir.filePath("Image5.jpg")};
+                program = QStringLiteral("unshare");
+            }
+            break;
+        case Fault::StickyFolderPieceOfAnotherUser:
+            // Anyone may add files to a shared folder, but only replace their own.
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 01777), 0);
+            for (int k = 0; k < 25; ++k)
+                QVERIFY(chownTo(dir.filePath(QStringLiteral("Image%1.jpg").arg(k)),
+                                k == 5 ? kOtherUser : kNobody));
+            QVERIFY(chownTo(dir.filePath("white.jpg"), kNobody));
+            QVERIFY(chownTo(dir.filePath("index.html"), kNobody));
+            prepare = becomeNobody;
+            wrapper = QStringList{QStringLiteral("--reuid=%1").arg(kNobody),
+                                  QStringLiteral("--regid=%1").arg(kNobody),
+                                  QStringLiteral("--clear-groups"), program};
+            program = QStringLiteral("setpriv");
+            cause = QStringLiteral("Image5.jpg");
+            break;
+        case Fault::AppendOnlyFolder:
+            appendOnly = setAppendOnly(folder, true);
+            if (!appendOnly)
+                QSKIP("the file system here cannot make a folder append-only");
+            cause = QStringLiteral("append-only");
+            break;
+        default:
+            break;
         }
         if (QTest::currentTestFailed())
             return;
         const robust::Snapshot before = robust::snapshot(folder);
+        const robust::Snapshot elsewhereBefore = robust::snapshot(elsewhere);
 
         // Make the puzzle.
         QString problem;
@@ -225,7 +350,7 @@ private slots:
             } else {
                 events = robust::runWindow(3, m_picture, target).events;
             }
-            if (fault == Fault::None) {
+            if (fault == Fault::None || linkFault(fault)) {
                 if (events.last(2) != QStringList{robust::msg(puzzle::kDone), "quit:0"})
                     problem = "no \"Done\": " + events.join(" | ");
             } else {
@@ -234,7 +359,7 @@ private slots:
         } else {
             const robust::CommandRun run =
                 robust::runCommand(program, wrapper + robust::commandArgs(3, m_picture, target));
-            if (fault == Fault::None) {
+            if (fault == Fault::None || linkFault(fault)) {
                 if (run.status != 0)
                     problem = QStringLiteral("status %1: %2").arg(run.status).arg(run.err);
             } else {
@@ -246,8 +371,11 @@ private slots:
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
 
         // Look at what is left.
+        const QString elsewhereDifference =
+            robust::snapshotDifference(elsewhereBefore, robust::snapshot(elsewhere));
+        QVERIFY2(elsewhereDifference.isEmpty(), qPrintable(elsewhereDifference));
         const robust::Snapshot after = robust::snapshot(folder);
-        if (fault != Fault::None) {
+        if (fault != Fault::None && !linkFault(fault)) {
             const QString difference = robust::snapshotDifference(before, after, &m_intact);
             QVERIFY2(difference.isEmpty(), qPrintable(difference));
         } else {
@@ -259,6 +387,8 @@ private slots:
             robust::Snapshot kept = before, keptNow = after;
             for (const QString& file : replaced) {
                 QVERIFY2(after.value(file) != before.value(file), qPrintable(file));
+                const QFileInfo info(dir.filePath(file));
+                QVERIFY2(info.isFile() && !info.isSymLink(), qPrintable(file));
                 kept.remove(file);
                 keptNow.remove(file);
             }
