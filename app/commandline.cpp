@@ -2,10 +2,10 @@
 
 #include "interrupt.h"
 #include "page.h"
+#include "picturesource.h"
 #include "project.h"
 #include "sizecommand.h"
 #include "sizetable.h"
-#include "source.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -131,7 +131,7 @@ int commandLine(int argc, char** argv) {
     // The picture is read before the folder is touched, as in the window, so a picture that
     // cannot be read leaves no trace.
     QString error;
-    const std::unique_ptr<puzzle::Source> source = puzzle::openSource(picturePath, error);
+    const std::unique_ptr<platform::Source> source = platform::openSource(picturePath, error);
     if (!source)
         return failure(error);
 

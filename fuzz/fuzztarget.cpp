@@ -3,7 +3,7 @@
 // complete or untouched; anything in between counts as a crash.
 
 #include "project.h"
-#include "source.h"
+#include "picturesource.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // bytes of its own.
     const int n = 3 + int(size % 7);
     QString error;
-    const std::unique_ptr<puzzle::Source> source = puzzle::openSource(w.picture, error);
+    const std::unique_ptr<platform::Source> source = platform::openSource(w.picture, error);
     if (!source) {
         if (error.isEmpty())
             broken("a refusal without a cause", w.picture);

@@ -35,7 +35,8 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
 
     QString error;
     // Every row is read now, so a damaged picture is refused before the user picks a folder.
-    const std::unique_ptr<Source> source = openSource(picture, error, SourceCheck::EveryRow);
+    const std::unique_ptr<platform::Source> source =
+        platform::openSource(picture, error, platform::SourceCheck::EveryRow);
     if (!source)
         throw RunFailure{error};
 

@@ -6,13 +6,13 @@ namespace puzzle {
 
 // slice() lives in slicer.cpp.
 
-ProjectOutcome writeProject(Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks) {
     return writeProject(
         source, n, folder, [&pageText] { return pageText; }, callbacks);
 }
 
-ProjectOutcome writeProject(Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks) {
     ProjectOutcome outcome;

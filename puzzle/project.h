@@ -1,6 +1,6 @@
 #pragma once
 
-#include "source.h"
+#include "picturesource.h"
 
 #include <QImage>
 #include <QSize>
@@ -29,7 +29,7 @@ struct SliceOutcome {
 
 // Trims `source` at its right and bottom edges so both sides divide by `n`, cuts it into n*n pieces
 // "Image<k>.jpg" on a white ground, then the all-white "white.jpg", all staged into `out`.
-SliceOutcome slice(Source& source, int n, platform::StagedFolder& out,
+SliceOutcome slice(platform::Source& source, int n, platform::StagedFolder& out,
                    const SliceCallbacks& callbacks = {});
 
 struct ProjectOutcome {
@@ -42,10 +42,10 @@ struct ProjectOutcome {
 
 // The whole folder: pieces, "white.jpg" and "index.html" holding `pageText` byte for byte, moved
 // into place only when all are complete. On failure the folder is left as it was.
-ProjectOutcome writeProject(Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks = {});
 // The same, with the page asked for only once the pieces are staged.
-ProjectOutcome writeProject(Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks = {});
 

@@ -76,8 +76,8 @@ struct Slot {
 // for the plane feed, and what it takes to map the picture's chroma onto the piece's.
 struct PieceBlock {
     int lumaWidth = 0, chromaWidth = 0; // padded row lengths
-    std::vector<uchar> y, cb, cr;       // JpegEncoder::kPlaneRows rows, half as many of chroma
-    int rows = 0;                       // luma rows in it so far
+    std::vector<uchar> y, cb, cr; // platform::JpegEncoder::kPlaneRows rows, half as many of chroma
+    int rows = 0;                 // luma rows in it so far
     // The picture's chroma samples for this column's pixels: from `first`, `count` of them; the
     // piece's chroma sample i averages samples near[i] and far[i] (the same one when aligned).
     qsizetype first = 0;
@@ -89,7 +89,7 @@ struct PieceBlock {
 };
 
 struct Column {
-    JpegEncoder encoder;
+    platform::JpegEncoder encoder;
     int next = 0; // the chunk it reads next
     bool busy = false;
     QImage preview; // the piece being made, when previews are wanted
@@ -104,10 +104,10 @@ struct Finished {
 
 class Pass {
 public:
-    Pass(Source& source, int n, QSize piece, platform::StagedFolder& out,
+    Pass(platform::Source& source, int n, QSize piece, platform::StagedFolder& out,
          const SliceCallbacks& callbacks)
         : m_source(source)
-        , m_planes(dynamic_cast<JpegPlanes*>(&source))
+        , m_planes(dynamic_cast<platform::JpegPlanes*>(&source))
         , m_n(n)
         , m_pw(piece.width())
         , m_ph(piece.height())
@@ -345,8 +345,8 @@ private:
             const int count = std::min(end, (r + 1) * m_ph) - y;
             if (pieceTop == 0) {
                 if (!column.encoder.begin(m_pw, m_ph,
-                                          m_planes ? JpegEncoder::Input::Planes
-                                                   : JpegEncoder::Input::Rgb32))
+                                          m_planes ? platform::JpegEncoder::Input::Planes
+                                                   : platform::JpegEncoder::Input::Rgb32))
                     return cannotEncode(k, column.encoder.error());
                 if (m_callbacks.preview) {
                     column.preview = QImage(m_pw, m_ph, QImage::Format_RGB32);
@@ -396,10 +396,10 @@ private:
     void startBlock(PieceBlock& block, int c) const {
         const int hx = m_layout.hx;
         const qsizetype x0 = qsizetype(c) * m_pw;
-        block.lumaWidth = JpegEncoder::planeWidth(m_pw);
-        block.chromaWidth = JpegEncoder::chromaWidth(m_pw);
-        block.y.resize(std::size_t(block.lumaWidth) * JpegEncoder::kPlaneRows);
-        block.cb.resize(std::size_t(block.chromaWidth) * JpegEncoder::kPlaneRows / 2);
+        block.lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
+        block.chromaWidth = platform::JpegEncoder::chromaWidth(m_pw);
+        block.y.resize(std::size_t(block.lumaWidth) * platform::JpegEncoder::kPlaneRows);
+        block.cb.resize(std::size_t(block.chromaWidth) * platform::JpegEncoder::kPlaneRows / 2);
         block.cr.resize(block.cb.size());
         block.rows = 0;
         block.first = x0 / hx;
@@ -455,14 +455,14 @@ private:
                 previewRows(column, pieceRow - block.rows % 2, blockRow, block.rows % 2 + 1);
         }
         ++block.rows;
-        if (block.rows < JpegEncoder::kPlaneRows && !last)
+        if (block.rows < platform::JpegEncoder::kPlaneRows && !last)
             return {};
 
         // Below the piece's last row its last rows repeat, as the encoder does with pixels.
-        const uchar* yRows[JpegEncoder::kPlaneRows];
-        const uchar* cbRows[JpegEncoder::kPlaneRows / 2];
-        const uchar* crRows[JpegEncoder::kPlaneRows / 2];
-        for (int i = 0; i < JpegEncoder::kPlaneRows; ++i) {
+        const uchar* yRows[platform::JpegEncoder::kPlaneRows];
+        const uchar* cbRows[platform::JpegEncoder::kPlaneRows / 2];
+        const uchar* crRows[platform::JpegEncoder::kPlaneRows / 2];
+        for (int i = 0; i < platform::JpegEncoder::kPlaneRows; ++i) {
             const int row = std::min(i, block.rows - 1);
             yRows[i] = block.y.data() + std::size_t(block.lumaWidth) * std::size_t(row);
             if (i % 2 == 0) {
@@ -529,9 +529,9 @@ private:
         m_workers.clear();
     }
 
-    Source& m_source;
-    JpegPlanes* m_planes; // null: RGB32 rows
-    PlaneLayout m_layout;
+    platform::Source& m_source;
+    platform::JpegPlanes* m_planes; // null: RGB32 rows
+    platform::PlaneLayout m_layout;
     const int m_n, m_pw, m_ph, m_width, m_height;
     platform::StagedFolder& m_out;
     const SliceCallbacks& m_callbacks;
@@ -560,7 +560,7 @@ SliceOutcome failed(QString error) {
 
 } // namespace
 
-SliceOutcome slice(Source& source, int n, platform::StagedFolder& out,
+SliceOutcome slice(platform::Source& source, int n, platform::StagedFolder& out,
                    const SliceCallbacks& callbacks) {
     const QSize size = source.size();
     const int pw = n > 0 ? size.width() / n : 0;
@@ -579,7 +579,7 @@ SliceOutcome slice(Source& source, int n, platform::StagedFolder& out,
 
     QByteArray white;
     QString error;
-    if (!encodeWhite(pw, ph, white, error))
+    if (!platform::encodeWhite(pw, ph, white, error))
         return failed(QStringLiteral("Could not encode white.jpg: %1").arg(error));
     if (callbacks.preview) {
         QImage blank(pw, ph, QImage::Format_RGB32);

@@ -14,6 +14,7 @@
 #include <QTest>
 
 using namespace puzzle;
+using namespace platform;
 using namespace jpegfiles;
 using namespace testpictures;
 

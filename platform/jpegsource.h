@@ -1,6 +1,6 @@
 #pragma once
 
-#include "source.h"
+#include "picturesource.h"
 
 #include <QString>
 
@@ -8,10 +8,8 @@
 #include <memory>
 
 namespace platform {
-class PictureFile;
-}
 
-namespace puzzle {
+class PictureFile;
 
 // The rows of a JPEG as it stores them, before its chroma is upsampled and its colours converted:
 // Y at full size, Cb and Cr at one sample for hx by vy pixels.
@@ -69,4 +67,4 @@ JpegOpening openJpegSource(const QString& path, bool checkEveryRow = false);
 // ten of them, never backwards.
 int exifOrientation(const unsigned char* segment, std::size_t size);
 
-} // namespace puzzle
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "source.h"
+#include "picturesource.h"
 
 #include "jpegsource.h"
 #include "picture.h"
@@ -6,7 +6,7 @@
 
 #include <QDir>
 
-namespace puzzle {
+namespace platform {
 namespace {
 
 class ImageSource final : public Source {
@@ -69,4 +69,4 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
     return sourceFromImage(std::move(decoded.image));
 }
 
-} // namespace puzzle
+} // namespace platform

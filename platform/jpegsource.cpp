@@ -14,7 +14,7 @@
 #include <array>
 #include <cstring>
 
-namespace puzzle {
+namespace platform {
 namespace {
 
 constexpr qint64 kAllocationLimitBytes = qint64(platform::kAllocationLimitMB) * 1024 * 1024;
@@ -497,4 +497,4 @@ int exifOrientation(const unsigned char* segment, std::size_t size) {
     return kBroken;
 }
 
-} // namespace puzzle
+} // namespace platform

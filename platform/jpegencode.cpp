@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace puzzle {
+namespace platform {
 namespace {
 
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
@@ -205,4 +205,4 @@ bool encodeWhite(int width, int height, QByteArray& file, QString& error) {
     return true;
 }
 
-} // namespace puzzle
+} // namespace platform

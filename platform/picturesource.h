@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace puzzle {
+namespace platform {
 
 // A decoded or decodable picture, read from the top down in bands of whole rows. A whole decoded
 // QImage is one kind; a JPEG decoded band by band, never whole, is another.
@@ -34,4 +34,4 @@ enum class SourceCheck {
 std::unique_ptr<Source> openSource(const QString& path, QString& error,
                                    SourceCheck check = SourceCheck::Header);
 
-} // namespace puzzle
+} // namespace platform

@@ -13,7 +13,7 @@
 
 #include <QString>
 
-namespace puzzle::jpeg {
+namespace platform::jpeg {
 
 struct Errors {
     jpeg_error_mgr manager{};
@@ -51,4 +51,4 @@ inline QString message(const Errors& errors) {
     return QString::fromLatin1(errors.message).trimmed();
 }
 
-} // namespace puzzle::jpeg
+} // namespace platform::jpeg

@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace puzzle;
+using namespace platform;
 using namespace jpegfiles;
 
 namespace {
@@ -232,8 +232,8 @@ private slots:
         QFETCH(QByteArray, segment);
         QFETCH(int, orientation);
         QCOMPARE(
-            puzzle::exifOrientation(reinterpret_cast<const unsigned char*>(segment.constData()),
-                                    std::size_t(segment.size())),
+            platform::exifOrientation(reinterpret_cast<const unsigned char*>(segment.constData()),
+                                      std::size_t(segment.size())),
             orientation);
     }
 };

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-namespace puzzle {
+namespace platform {
 
 // Encodes pictures given row by row, the way the pieces have always been written: baseline JPEG,
 // quality 75 (the framework encoder's default), 4:2:0, a JFIF header at 72 dots per inch. One
@@ -51,4 +51,4 @@ private:
 // A picture of `width` by `height` that is white all over, encoded as every piece is.
 bool encodeWhite(int width, int height, QByteArray& file, QString& error);
 
-} // namespace puzzle
+} // namespace platform
