@@ -9,7 +9,6 @@
 #include <QImageWriter>
 #include <QList>
 #include <QMessageLogContext>
-#include <QRect>
 
 #include <algorithm>
 #include <array>
@@ -89,66 +88,6 @@ bool fitsLimit(qint64 width, qint64 height) {
 
 QString tooLarge(qint64 width, qint64 height) {
     return QStringLiteral("it is %1 x %2 pixels, more than can be decoded").arg(width).arg(height);
-}
-
-quint16 le16(const QByteArray& b, qsizetype at) {
-    return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
-}
-
-// Walks a GIF up to the end of its first frame, which is all that is decoded. Qt's GIF decoder
-// neither reports a frame cut short nor checks the screen size against the allocation limit, so
-// both are looked at here. Empty when the first frame is complete, else what is wrong; `frame`
-// gets where the first frame lies on the screen.
-QString checkGif(const QByteArray& b, QRect& frame) {
-    const QString truncated = QStringLiteral("the file ends before the picture does");
-    if (b.size() < 13)
-        return truncated;
-    const quint16 screenW = le16(b, 6), screenH = le16(b, 8);
-    if (screenW && screenH && !fitsLimit(screenW, screenH))
-        return tooLarge(screenW, screenH);
-    qsizetype at = 13;
-    const quint8 flags = quint8(b[10]);
-    if (flags & 0x80)
-        at += 3 * (qsizetype(2) << (flags & 7));
-    auto skipSubBlocks = [&]() -> bool {
-        while (at < b.size()) {
-            const quint8 len = quint8(b[at]);
-            at += 1 + len;
-            if (len == 0)
-                return at <= b.size();
-        }
-        return false;
-    };
-    while (at < b.size()) {
-        const quint8 introducer = quint8(b[at++]);
-        if (introducer == 0x21) { // extension: label, then sub-blocks
-            if (at >= b.size())
-                return truncated;
-            ++at;
-            if (!skipSubBlocks())
-                return truncated;
-        } else if (introducer == 0x2C) { // image descriptor
-            if (at + 9 > b.size())
-                return truncated;
-            const quint16 w = le16(b, at + 4), h = le16(b, at + 6);
-            frame = QRect(le16(b, at), le16(b, at + 2), w, h);
-            if (!fitsLimit(w, h))
-                return w && h ? tooLarge(w, h) : QStringLiteral("the picture has no pixels");
-            const quint8 imageFlags = quint8(b[at + 8]);
-            at += 9;
-            if (imageFlags & 0x80)
-                at += 3 * (qsizetype(2) << (imageFlags & 7));
-            if (at >= b.size()) // LZW minimum code size
-                return truncated;
-            ++at;
-            return skipSubBlocks() ? QString() : truncated;
-        } else if (introducer == 0x3B) {
-            return QStringLiteral("the file holds no picture");
-        } else {
-            return QStringLiteral("the data is damaged");
-        }
-    }
-    return truncated;
 }
 
 // Qt's JPEG reader makes up an end marker where the data runs out, silently. Cut inside a scan,
@@ -232,15 +171,60 @@ DecodedPicture failure(const QString& path, const QString& reason) {
                           .arg(QDir::toNativeSeparators(path), reason)};
 }
 
+// Opens `path` for reading; false with `reason` set when it cannot be.
+bool openFile(QFile& file, const QString& path, QString& reason) {
+    if (QFileInfo(path).isDir()) {
+        reason = QStringLiteral("it is a folder");
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = file.errorString();
+        return false;
+    }
+    // No picture that fits the allocation limit takes more than that much compressed.
+    if (file.size() > kAllocationLimitBytes) {
+        reason = QStringLiteral("the file is too large to be a picture");
+        return false;
+    }
+    return true;
+}
+
+bool isGif(QFile& file) {
+    const QByteArray signature = file.peek(6);
+    return signature == "GIF87a" || signature == "GIF89a";
+}
+
+OpenedGif readGif(QFile& file, const QString& path) {
+    OpenedGif opened;
+    opened.isGif = true;
+    auto gif = std::make_unique<GifDecoder>();
+    if (!gif->read(file, kAllocationLimitBytes)) {
+        opened.error = failure(path, gif->error()).error;
+        return opened;
+    }
+    opened.gif = std::move(gif);
+    return opened;
+}
+
+DecodedPicture wholeGif(QFile& file, const QString& path) {
+    const OpenedGif opened = readGif(file, path);
+    if (!opened.gif)
+        return {QImage(), opened.error};
+    const GifDecoder& gif = *opened.gif;
+    QImage image(gif.size(), gif.hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        return failure(path, QStringLiteral("not enough memory"));
+    gif.renderRows(0, image.height(), image.bits(), image.bytesPerLine());
+    return {image, QString()};
+}
+
 DecodedPicture decode(const QString& path) {
     QFile file(path);
-    if (QFileInfo(path).isDir())
-        return failure(path, QStringLiteral("it is a folder"));
-    if (!file.open(QIODevice::ReadOnly))
-        return failure(path, file.errorString());
-    // No picture that fits the allocation limit takes more than that much compressed.
-    if (file.size() > kAllocationLimitBytes)
-        return failure(path, QStringLiteral("the file is too large to be a picture"));
+    QString reason;
+    if (!openFile(file, path, reason))
+        return failure(path, reason);
+    if (isGif(file))
+        return wholeGif(file, path);
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failure(path, file.errorString());
@@ -256,20 +240,14 @@ DecodedPicture decode(const QString& path) {
     static std::once_flag limitSet;
     std::call_once(limitSet, [] { QImageReader::setAllocationLimit(kAllocationLimitMB); });
     QImage image;
-    QString reason;
-    QRect gifFrame;
     {
         DecoderWarnings warnings;
         QImageReader reader(&buffer);
         reader.setDecideFormatFromContent(true);
         reader.setAutoTransform(true);
-        const QByteArray format = reader.format();
-        if (format != "jpeg" && format != "gif")
+        if (reader.format() != "jpeg")
             return failure(path, QStringLiteral("it is not a JPEG or GIF picture"));
-        if (format == "gif")
-            reason = checkGif(bytes, gifFrame);
-        else
-            reason = checkJpegScans(bytes);
+        reason = checkJpegScans(bytes);
         if (reason.isEmpty()) {
             const QSize size = reader.size();
             if (size.isValid() && !fitsLimit(size.width(), size.height()))
@@ -285,25 +263,6 @@ DecodedPicture decode(const QString& path) {
     }
     if (!reason.isEmpty())
         return failure(path, reason);
-
-    // Viewers show the part of a GIF's screen that its first frame does not cover as nothing
-    // (transparent), whatever background colour the file names; Qt paints it in that colour.
-    if (gifFrame.isValid() && image.size() == QSize(le16(bytes, 6), le16(bytes, 8)) &&
-        !gifFrame.contains(image.rect())) {
-        image = image.convertToFormat(QImage::Format_ARGB32);
-        if (image.isNull())
-            return failure(path, QStringLiteral("not enough memory"));
-        const QRect inside = gifFrame.intersected(image.rect());
-        for (int y = 0; y < image.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            if (y < inside.top() || y > inside.bottom()) {
-                std::fill_n(line, image.width(), QRgb(0));
-                continue;
-            }
-            std::fill(line, line + inside.left(), QRgb(0));
-            std::fill(line + inside.right() + 1, line + image.width(), QRgb(0));
-        }
-    }
 
     const QImage::Format target =
         image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
@@ -321,6 +280,21 @@ DecodedPicture openAsPicture(const QString& path) {
         return decode(path);
     } catch (const std::bad_alloc&) {
         return failure(path, QStringLiteral("not enough memory"));
+    }
+}
+
+OpenedGif openGif(const QString& path) {
+    try {
+        QFile file(path);
+        QString reason;
+        if (!openFile(file, path, reason) || !isGif(file))
+            return {};
+        return readGif(file, path);
+    } catch (const std::bad_alloc&) {
+        OpenedGif opened;
+        opened.isGif = true;
+        opened.error = failure(path, QStringLiteral("not enough memory")).error;
+        return opened;
     }
 }
 
