@@ -19,16 +19,17 @@ struct GifFrame {
     int left = 0; // where the frame sits on the logical screen
     int top = 0;
     bool interlaced = false;
-    int tableBits = 8;        // the local colour table holds 2^tableBits entries; 0: no local table
-    int codeSize = 8;         // LZW minimum code size the data is coded with, 2 to 8
-    int declaredCodeSize = 0; // 0: codeSize; else what the frame header claims
-    bool compress = false;    // real LZW, codes growing to 12 bits, instead of one code a pixel
+    int tableBits = 8; // the local colour table holds 2^tableBits entries; 0: no local table
+    int codeSize = 8;  // LZW minimum code size the data is coded with, 2 to 8
+    int declaredCodeSize = -1; // -1: codeSize; else what the frame header claims
+    bool compress = false;     // real LZW, codes growing to 12 bits, instead of one code a pixel
     bool clearWhenFull = true; // when compressing: a clear code once the table is full, else none
     int codedPixels = -1;      // -1: all; else only this many, in the order they are stored
     int extraPixels = 0;       // pixels coded past the frame's last one
     int undefinedCodeAt = -1;  // stored pixel before which a code not yet defined is sent
     QByteArray afterEnd = {};  // data after the end-of-information code, in the same sub-blocks
     bool endCode = true;       // false: the data stops without an end-of-information code
+    QList<int> codes = {};     // when set, sent as they are instead of the pixels' codes
 };
 
 // What the file holds besides its frames.
@@ -144,16 +145,20 @@ private:
 inline QByteArray lzwData(const QList<uchar>& pixels, const GifFrame& frame) {
     LzwWriter out(frame.codeSize);
     const int clear = out.clearCode();
-    out.send(clear);
-    if (!frame.compress) {
+    if (frame.codes.isEmpty())
+        out.send(clear);
+    if (!frame.codes.isEmpty()) {
+        for (int code : frame.codes)
+            out.send(code);
+    } else if (!frame.compress) {
         // One code a pixel; a clear before the table would need a wider code.
         const int clearEvery = std::min(200, clear - 2);
         int sinceClear = 0;
         for (qsizetype i = 0; i < pixels.size(); ++i) {
             if (i == frame.undefinedCodeAt) {
                 out.send(clear);
-                out.send(pixels[i]);
                 out.send(out.nextFree() + 1);
+                out.send(pixels[i]);
                 sinceClear = 2;
                 continue;
             }
@@ -174,8 +179,8 @@ inline QByteArray lzwData(const QList<uchar>& pixels, const GifFrame& frame) {
                 if (currentCode >= 0)
                     out.send(currentCode);
                 out.send(clear);
-                out.send(pixels[i]);
                 out.send(out.nextFree() + 1);
+                out.send(pixels[i]);
                 table.clear();
                 encoderNext = clear + 2;
                 current.clear();
@@ -248,7 +253,7 @@ inline QByteArray encode(int screenWidth, int screenHeight, const QList<GifFrame
         b.append(flags);
         if (frame.tableBits > 0)
             appendTable(b, indexed.colorTable(), 1 << frame.tableBits);
-        b.append(char(frame.declaredCodeSize ? frame.declaredCodeSize : frame.codeSize));
+        b.append(char(frame.declaredCodeSize >= 0 ? frame.declaredCodeSize : frame.codeSize));
 
         QList<uchar> pixels;
         for (int y : storedRows(indexed.height(), frame.interlaced))
