@@ -36,6 +36,41 @@ private:
     int m_next = 0;
 };
 
+// A GIF kept as one colour index a pixel, drawn into each band as it is asked for: the whole
+// picture never exists at four bytes a pixel.
+class GifSource final : public Source {
+public:
+    explicit GifSource(std::unique_ptr<platform::GifDecoder> gif)
+        : m_gif(std::move(gif)) {}
+
+    QSize size() const override { return m_gif->size(); }
+
+    bool nextRows(int rows, QImage& band, QString& error) override {
+        if (rows < 0 || m_next + rows > m_gif->size().height()) {
+            error = QStringLiteral("The picture has fewer rows than asked for.");
+            return false;
+        }
+        const QImage::Format format =
+            m_gif->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        if (rows > 0) {
+            if (band.width() != m_gif->size().width() || band.height() != rows ||
+                band.format() != format || !band.isDetached())
+                band = QImage(m_gif->size().width(), rows, format);
+            if (band.isNull()) {
+                error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+                return false;
+            }
+            m_gif->renderRows(m_next, rows, band.bits(), band.bytesPerLine());
+        }
+        m_next += rows;
+        return true;
+    }
+
+private:
+    std::unique_ptr<platform::GifDecoder> m_gif;
+    int m_next = 0;
+};
+
 } // namespace
 
 std::unique_ptr<Source> sourceFromImage(QImage image) {
@@ -49,6 +84,13 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
     if (jpeg.verdict == JpegVerdict::Failed) {
         error = jpeg.error;
         return nullptr;
+    }
+    if (platform::OpenedGif gif = platform::openGif(path); gif.isGif) {
+        if (!gif.gif) {
+            error = gif.error;
+            return nullptr;
+        }
+        return std::make_unique<GifSource>(std::move(gif.gif));
     }
     platform::DecodedPicture decoded = platform::openAsPicture(path);
     if (decoded.image.isNull()) {
