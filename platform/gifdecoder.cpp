@@ -371,6 +371,8 @@ void GifDecoder::renderRows(int firstRow, int count, uchar* out, qsizetype strid
     std::array<QRgb, 256> colours;
     for (int i = 0; i < 256; ++i)
         colours[size_t(i)] = colour(i);
+    // Viewers show what the first frame leaves of the screen as nothing, whatever background
+    // colour the file names.
     const QRect shown = m_frame.intersected(QRect(QPoint(0, 0), m_size));
     for (int y = firstRow; y < firstRow + count; ++y, out += stride) {
         auto* line = reinterpret_cast<QRgb*>(out);
