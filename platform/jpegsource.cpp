@@ -17,13 +17,13 @@
 namespace platform {
 namespace {
 
-constexpr qint64 kAllocationLimitBytes = qint64(platform::kAllocationLimitMB) * 1024 * 1024;
-
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
 constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_BGRX; // 0xffRRGGBB in memory order
 #else
 constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_XRGB;
 #endif
+
+const QString kEndsEarly = QStringLiteral("the file ends before the picture does");
 
 QString failure(const QString& path, const QString& reason) {
     return QStringLiteral("Could not read the picture %1: %2")
@@ -101,6 +101,8 @@ public:
     Decoder() {
         m_cinfo.err = jpeg::install(m_errors);
         jpeg_create_decompress(&m_cinfo);
+        m_progress.manager.progress_monitor = &Progress::monitor;
+        m_cinfo.progress = &m_progress.manager;
     }
     ~Decoder() { jpeg_destroy_decompress(&m_cinfo); }
     Decoder(const Decoder&) = delete;
@@ -113,6 +115,25 @@ public:
 
     jpeg_decompress_struct& cinfo() { return m_cinfo; }
     const FileSource& source() const { return m_source; }
+
+    // Once every scan has been read (a multi-scan file at the start of decompression, any file at
+    // its end): empty when every coefficient of every component has its final value, else why not.
+    QString scansComplete() const {
+        const jpeg_decompress_struct& c = m_cinfo;
+        if (c.progressive_mode) {
+            if (!c.coef_bits)
+                return kEndsEarly;
+            for (int ci = 0; ci < c.num_components; ++ci)
+                for (int k = 0; k < DCTSIZE2; ++k)
+                    if (c.coef_bits[ci][k] != 0)
+                        return kEndsEarly;
+            return {};
+        }
+        for (int ci = 0; ci < c.num_components; ++ci)
+            if (!(m_progress.scanned & (1u << ci)))
+                return kEndsEarly;
+        return {};
+    }
 
     // Calls `work` (no C++ objects with destructors inside: a failure jumps out of it).
     template <typename Work>
@@ -128,8 +149,27 @@ public:
     QString error() const { return m_error; }
 
 private:
+    // Counts the scans as libjpeg reads them and notes which components they carried.
+    struct Progress {
+        jpeg_progress_mgr manager{}; // first member: libjpeg's pointer leads back to the rest
+        unsigned scanned = 0;
+
+        static void monitor(j_common_ptr common) {
+            if (!common->is_decompressor)
+                return;
+            auto* c = reinterpret_cast<j_decompress_ptr>(common);
+            if (c->input_scan_number > jpeg::kMaxScans)
+                jpeg::stop(common, "it has more scans than any picture needs");
+            auto* self = reinterpret_cast<Progress*>(c->progress);
+            for (int i = 0; i < c->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
+                if (c->cur_comp_info[i])
+                    self->scanned |= 1u << c->cur_comp_info[i]->component_index;
+        }
+    };
+
     jpeg_decompress_struct m_cinfo{};
     jpeg::Errors m_errors;
+    Progress m_progress;
     FileSource m_source;
     std::shared_ptr<const platform::PictureFile> m_file;
     QString m_error;
@@ -138,17 +178,6 @@ private:
 bool endsWithEndMarker(const platform::PictureFile& file) {
     const qint64 size = file.size();
     return size >= 4 && file.read(size - 2, 2) == QByteArray("\xFF\xD9", 2);
-}
-
-// The progression of every coefficient has reached its last bit.
-bool progressionComplete(const jpeg_decompress_struct& cinfo) {
-    if (!cinfo.coef_bits)
-        return false;
-    for (int ci = 0; ci < cinfo.num_components; ++ci)
-        for (int k = 0; k < DCTSIZE2; ++k)
-            if (cinfo.coef_bits[ci][k] != 0)
-                return false;
-    return true;
 }
 
 // Reads every scan line at an eighth of the size (the entropy data is decoded in full all the
@@ -165,6 +194,9 @@ QString checkComplete(const std::shared_ptr<const platform::PictureFile>& file) 
         jpeg_decompress_struct& c = decoder.cinfo();
         c.scale_num = 1;
         c.scale_denom = 8;
+        // Only the decoding matters here, not the colours.
+        if (c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK)
+            c.out_color_space = JCS_CMYK;
         read = decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); });
         if (read) {
             const std::size_t width =
@@ -183,28 +215,22 @@ QString checkComplete(const std::shared_ptr<const platform::PictureFile>& file) 
     }
     if (!read)
         return decoder.error();
-    jpeg_decompress_struct& c = decoder.cinfo();
-    if (decoder.source().ended && jpeg_has_multiple_scans(&c) &&
-        !(c.progressive_mode && progressionComplete(c)))
-        return QStringLiteral("the file ends before the picture does");
     if (!decoder.run([](jpeg_decompress_struct& d) { jpeg_finish_decompress(&d); }))
         return decoder.error();
-    return {};
+    return decoder.scansComplete();
 }
 
-// Whether the EXIF data in the saved APP1 segments leaves the picture as it is stored. Anything
-// else, a damaged segment included, goes to the whole-picture decoder, which applies or ignores
-// it as every viewer does.
-bool storedUpright(const jpeg_decompress_struct& cinfo) {
+// The orientation that viewers apply: the one of the first APP1 segment that holds EXIF data
+// (XMP and others may come before it); 1 when there is none or it is damaged.
+int orientationOf(const jpeg_decompress_struct& cinfo) {
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
         if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
             std::memcmp(m->data, "Exif\0\0", 6) != 0)
             continue;
         const int orientation = exifOrientation(m->data, m->data_length);
-        if (orientation != 0 && orientation != 1)
-            return false;
+        return orientation >= 1 ? orientation : 1;
     }
-    return true;
+    return 1;
 }
 
 class JpegSource final : public Source, public JpegPlanes {
@@ -242,6 +268,9 @@ public:
                 error = failure(m_path, m_decoder.error());
                 return false;
             }
+            if (m_cmyk)
+                for (int i = 0; i < rows; ++i)
+                    cmykToRgb32(bits + qsizetype(i) * stride);
         } else {
             band = QImage();
         }
@@ -290,7 +319,25 @@ public:
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
                             bool checkEveryRow);
 
+    int orientation() const { return m_orientation; }
+
 private:
+    // Ink to light, in place: C, M, Y, K bytes become B, G, R, 0xFF (Format_RGB32). Adobe's
+    // programs, which write nearly every CMYK JPEG, store the inks inverted (255: none).
+    void cmykToRgb32(uchar* row) const {
+        for (int x = 0; x < m_size.width(); ++x, row += 4) {
+            int c = row[0], m = row[1], y = row[2], k = row[3];
+            if (!m_inverted) {
+                c = 255 - c;
+                m = 255 - m;
+                y = 255 - y;
+                k = 255 - k;
+            }
+            const QRgb rgb = qRgb(k * c / 255, k * m / 255, k * y / 255);
+            std::memcpy(row, &rgb, 4);
+        }
+    }
+
     enum class Mode { Undecided, Pixels, Planes };
 
     bool start(Mode mode, QString& error) {
@@ -302,7 +349,7 @@ private:
         }
         m_mode = mode;
         jpeg_decompress_struct& c = m_decoder.cinfo();
-        c.out_color_space = mode == Mode::Planes ? JCS_YCbCr : kRgb32Layout;
+        c.out_color_space = mode == Mode::Planes ? JCS_YCbCr : m_cmyk ? JCS_CMYK : kRgb32Layout;
         c.raw_data_out = mode == Mode::Planes ? TRUE : FALSE;
         if (!m_decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); })) {
             error = failure(m_path, m_decoder.error());
@@ -334,6 +381,9 @@ private:
     QSize m_size;
     Mode m_mode = Mode::Undecided;
     bool m_planar = false;
+    bool m_cmyk = false;
+    bool m_inverted = false;
+    int m_orientation = 1;
     PlaneLayout m_layout;
     int m_next = 0;
     bool m_finished = false;
@@ -387,23 +437,25 @@ JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>&
         return failed(path, QStringLiteral("the file holds no picture"));
     if (c.data_precision != 8)
         return failed(path, QStringLiteral("%1-bit samples cannot be read").arg(c.data_precision));
-    if (!storedUpright(c))
-        return opening;
+    source->m_orientation = orientationOf(c);
     switch (c.jpeg_color_space) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
     case JCS_RGB:
         break;
-    default: // CMYK and YCCK (with Adobe's inversion), and whatever else, need their own handling
-        return opening;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        source->m_cmyk = true;
+        source->m_inverted = c.saw_Adobe_marker;
+        break;
+    default:
+        return failed(path, QStringLiteral("its colour space cannot be read"));
     }
     const qint64 width = c.image_width, height = c.image_height;
     if (width <= 0 || height <= 0)
         return failed(path, QStringLiteral("the picture has no pixels"));
-    if (width * height * 4 > kAllocationLimitBytes)
-        return failed(path, QStringLiteral("it is %1 x %2 pixels, more than can be decoded")
-                                .arg(width)
-                                .arg(height));
+    if (width * height > kMaxPixels)
+        return failed(path, tooManyPixels(width, height));
     // A file of several scans has all its data read when decoding starts, just below.
     if ((!complete || checkEveryRow) && !jpeg_has_multiple_scans(&c)) {
         if (const QString why = checkComplete(file); !why.isEmpty())
@@ -421,10 +473,11 @@ JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>&
             opening.error = error;
             return opening;
         }
-        if (decoder.source().ended && !(c.progressive_mode && progressionComplete(c)))
-            return failed(path, QStringLiteral("the file ends before the picture does"));
+        if (const QString why = decoder.scansComplete(); !why.isEmpty())
+            return failed(path, why);
     }
     opening.verdict = JpegVerdict::Banded;
+    opening.orientation = source->orientation();
     opening.source = std::move(source);
     return opening;
 }

@@ -36,7 +36,7 @@ public:
 // How a file should be read for slicing.
 enum class JpegVerdict {
     Banded,       // JPEG content decoded band by band: `source` is set
-    WholePicture, // not JPEG, or a JPEG that needs the whole frame (EXIF rotation, CMYK)
+    WholePicture, // not JPEG content: another decoder's to read
     Failed,       // a JPEG that cannot be made into a puzzle: `error` says why
 };
 
@@ -44,14 +44,16 @@ struct JpegOpening {
     JpegVerdict verdict = JpegVerdict::WholePicture;
     std::unique_ptr<Source> source;
     QString error;
+    int orientation = 1; // EXIF: how the stored rows are to be turned for showing, 1 to 8
 };
 
-// Opens `path` for banded decoding when its content is a JPEG that can be cut as it is stored:
-// 8-bit, grey or YCbCr/RGB, without an EXIF orientation that turns it. Checked here: the header,
-// the size against the allocation limit, and every scan line's data when the file does not end in
-// an end marker or `checkEveryRow` asks for it (one entropy-decoding pass). Otherwise corrupt data
-// in the middle of the file shows when its rows are read. A libjpeg warning counts as a failure
-// wherever it comes: a damaged picture is never cut.
+// Opens `file` for banded decoding when its content is a JPEG: 8-bit grey, YCbCr, RGB, CMYK or
+// YCCK; the rows come as stored, and `orientation` says how a viewer turns them. Checked here: the
+// header, the size against kMaxPixels, every scan of a multi-scan file (read whole when decoding
+// starts) and every scan line's data of a single-scan one when the file does not end in an end
+// marker or `checkEveryRow` asks for it (one entropy-decoding pass). Otherwise corrupt data in the
+// middle of the file shows when its rows are read. What counts as damage is jpeg::acceptedWarning's
+// to say: a damaged picture is never cut.
 //
 // The source's bands are Format_RGB32. When the band handed to nextRows() already is a writable
 // RGB32 image of the full width and of the rows asked for (for instance one over memory of the

@@ -1,28 +1,38 @@
 #pragma once
 
+#include "gifdecoder.h"
+
 #include <QImage>
 #include <QString>
 
-class QIODevice;
+#include <memory>
 
 namespace platform {
 
-// Largest picture that may be decoded, in megabytes of decoded pixels.
-inline constexpr int kAllocationLimitMB = 1100; // 250 megapixels at 4 bytes each, with headroom
+class PictureFile;
 
 struct DecodedPicture {
     QImage image;  // null when decoding failed
     QString error; // one short line saying why, when it failed
 };
 
-// Decodes a JPEG or GIF by its content, whatever its name says, with the EXIF orientation applied.
-// Damaged data is a failure, not a partly grey picture.
+// Decodes a JPEG or GIF by its content, whatever its name says, whole, with the EXIF orientation
+// applied: the picture as a viewer shows it. Damaged data is a failure, not a partly grey picture.
 DecodedPicture openAsPicture(const QString& path);
-class PictureFile;
-DecodedPicture openAsPicture(const PictureFile& file);
+DecodedPicture openAsPicture(const std::shared_ptr<const PictureFile>& file);
 
-// Encodes `image` as JPEG with the encoder's default quality into `out`. False with `error` set
-// when the encoder or the device reports a failure.
-bool writeJpeg(const QImage& image, QIODevice& out, QString* error);
+// A GIF's first frame decoded to colour indices, for callers that take the picture in bands.
+struct OpenedGif {
+    bool isGif = false;              // false: not a GIF
+    std::unique_ptr<GifDecoder> gif; // null when decoding failed
+    QString error;                   // as openAsPicture() gives it, when decoding failed
+};
+
+// Opens `file` as a GIF when its content is one. openAsPicture() reads GIFs this way too.
+OpenedGif openGif(const PictureFile& file);
+
+// The picture as a viewer shows it, from the picture as stored and its EXIF orientation (1 to 8);
+// null when there is not enough memory.
+QImage oriented(const QImage& stored, int orientation);
 
 } // namespace platform

@@ -15,6 +15,14 @@ inline constexpr qint64 kMaxPixels = 250'000'000;
 // larger than that is not read at all.
 inline constexpr qint64 kMaxPictureFileBytes = kMaxPixels * 4;
 
+// Why a picture of `width` by `height` is not read, whatever its format.
+inline QString tooManyPixels(qint64 width, qint64 height) {
+    return QStringLiteral("it is %1 x %2 pixels, more than the %3 megapixels that can be read")
+        .arg(width)
+        .arg(height)
+        .arg(kMaxPixels / 1'000'000);
+}
+
 // A picture file, opened once and read only through this: a regular file, at most
 // kMaxPictureFileBytes, read no further than the size it had when it was opened. Anything else
 // (a folder, a device, a pipe or FIFO, a socket) is refused at once, before a byte is read, so

@@ -39,6 +39,41 @@ private:
     int m_next = 0;
 };
 
+// A GIF kept as one colour index a pixel, drawn into each band as it is asked for: the whole
+// picture never exists at four bytes a pixel.
+class GifSource final : public Source {
+public:
+    explicit GifSource(std::unique_ptr<platform::GifDecoder> gif)
+        : m_gif(std::move(gif)) {}
+
+    QSize size() const override { return m_gif->size(); }
+
+    bool nextRows(int rows, QImage& band, QString& error) override {
+        if (rows < 0 || m_next + rows > m_gif->size().height()) {
+            error = QStringLiteral("The picture has fewer rows than asked for.");
+            return false;
+        }
+        const QImage::Format format =
+            m_gif->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        if (rows > 0) {
+            if (band.width() != m_gif->size().width() || band.height() != rows ||
+                band.format() != format || !band.isDetached())
+                band = QImage(m_gif->size().width(), rows, format);
+            if (band.isNull()) {
+                error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+                return false;
+            }
+            m_gif->renderRows(m_next, rows, band.bits(), band.bytesPerLine());
+        }
+        m_next += rows;
+        return true;
+    }
+
+private:
+    std::unique_ptr<platform::GifDecoder> m_gif;
+    int m_next = 0;
+};
+
 } // namespace
 
 std::unique_ptr<Source> sourceFromImage(QImage image) {
@@ -53,20 +88,40 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
                     .arg(QDir::toNativeSeparators(path), error);
         return nullptr;
     }
-    JpegOpening jpeg = openJpegSource(file, check == SourceCheck::EveryRow);
-    if (jpeg.verdict == JpegVerdict::Banded)
-        return std::move(jpeg.source);
-    if (jpeg.verdict == JpegVerdict::Failed) {
-        error = jpeg.error;
+    const auto unreadable = [&](const QString& why) {
+        error = QStringLiteral("Could not read the picture %1: %2")
+                    .arg(QDir::toNativeSeparators(path), why);
         return nullptr;
+    };
+    try {
+        JpegOpening jpeg = openJpegSource(file, check == SourceCheck::EveryRow);
+        if (jpeg.verdict == JpegVerdict::Failed) {
+            error = jpeg.error;
+            return nullptr;
+        }
+        if (jpeg.verdict == JpegVerdict::Banded && jpeg.orientation == 1)
+            return std::move(jpeg.source);
+        if (jpeg.verdict == JpegVerdict::Banded) {
+            // A turned picture is cut as it is shown, which takes it whole.
+            jpeg.source.reset();
+            DecodedPicture decoded = openAsPicture(file);
+            if (decoded.image.isNull()) {
+                error = decoded.error;
+                return nullptr;
+            }
+            return sourceFromImage(std::move(decoded.image));
+        }
+        if (OpenedGif gif = openGif(*file); gif.isGif) {
+            if (!gif.gif) {
+                error = gif.error;
+                return nullptr;
+            }
+            return std::make_unique<GifSource>(std::move(gif.gif));
+        }
+    } catch (const std::bad_alloc&) {
+        return unreadable(QStringLiteral("not enough memory"));
     }
-    platform::DecodedPicture decoded = platform::openAsPicture(*file);
-    if (decoded.image.isNull()) {
-        error = decoded.error.isEmpty() ? QStringLiteral("The picture could not be read.")
-                                        : decoded.error;
-        return nullptr;
-    }
-    return sourceFromImage(std::move(decoded.image));
+    return unreadable(QStringLiteral("it is not a JPEG or GIF picture"));
 }
 
 } // namespace platform

@@ -370,6 +370,23 @@ void makeCorpus() {
     mustFail(QStringLiteral("frame-65535x65535.gif"),
              gif(40, 30, {{quarters(40, 30), -1, 65535, 65535}}), 4,
              QStringLiteral("65535 x 65535"));
+    {
+        // A GIF whose first frame loses a pixel, or whose data cannot be decoded at all.
+        GifFrame cut{busy.convertToFormat(QImage::Format_Indexed8)};
+        cut.codedPixels = 240 * 200 - 1;
+        cut.interlaced = true;
+        mustFail(QStringLiteral("one-pixel-short-interlaced.gif"), gif(240, 200, {cut}), 4,
+                 QStringLiteral("the data ends before the picture does"));
+        GifFrame wide{pattern};
+        wide.declaredCodeSize = 12;
+        mustFail(QStringLiteral("code-size-12.gif"), gif(160, 120, {wide}), 4,
+                 QStringLiteral("code size 12"));
+        GifFrame undefined{pattern};
+        undefined.compress = true;
+        undefined.undefinedCodeAt = 5000;
+        mustFail(QStringLiteral("undefined-code.gif"), gif(160, 120, {undefined}), 4,
+                 QStringLiteral("the data is damaged"));
+    }
     mustFail(QStringLiteral("one-pixel.jpg"), jpeg(quarters(1, 1)), 9, QStringLiteral("too small"));
     mustFail(QStringLiteral("two-by-hundred.jpg"), jpeg(quarters(2, 100)), 9,
              QStringLiteral("too small"));
@@ -407,6 +424,13 @@ void makeCorpus() {
     mustWork(QStringLiteral("progressive-turned-no-end-marker.jpg"),
              withSegment(jpeg(storedFor(pattern, 6), true), exifSegment(6, false)).chopped(2), 4,
              pattern);
+    {
+        GifFrame interlaced{pattern};
+        interlaced.interlaced = true;
+        interlaced.compress = true;
+        mustWork(QStringLiteral("interlaced-compressed.gif"), gif(160, 120, {interlaced}), 4,
+                 pattern);
+    }
     {
         QImage second(160, 120, QImage::Format_RGB32);
         second.fill(qRgb(255, 0, 255));

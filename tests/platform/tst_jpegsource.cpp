@@ -53,6 +53,8 @@ int maxDifference(const QImage& a, const QImage& b) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(platform::JpegVerdict)
+
 class TestJpegSource : public QObject {
     Q_OBJECT
 
@@ -166,26 +168,38 @@ private slots:
                  expect == Expect::Works ? JpegVerdict::Banded : JpegVerdict::Failed);
     }
 
-    void wholePictureFiles_data() {
+    // Every JPEG is read band by band, as stored, with the turn a viewer gives it; other content
+    // is left to the other decoders.
+    void howFilesAreOpened_data() {
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<JpegVerdict>("verdict");
+        QTest::addColumn<int>("orientation");
         const QByteArray jpeg = qtJpeg(photo(120, 80));
         for (int o = 2; o <= 8; ++o)
-            QTest::addRow("EXIF orientation %d", o) << withApp1(jpeg, orientationSegment(o));
+            QTest::addRow("EXIF orientation %d", o)
+                << withApp1(jpeg, orientationSegment(o)) << JpegVerdict::Banded << o;
         QTest::newRow("EXIF orientation 6, big-endian")
-            << withApp1(jpeg, orientationSegment(6, true));
-        QTest::newRow("broken EXIF") << withApp1(jpeg, orientationSegment(6).left(20));
-        QTest::newRow("CMYK") << libjpegFile(photo(120, 80), {.cmyk = true});
+            << withApp1(jpeg, orientationSegment(6, true)) << JpegVerdict::Banded << 6;
+        QTest::newRow("broken EXIF")
+            << withApp1(jpeg, orientationSegment(6).left(20)) << JpegVerdict::Banded << 1;
+        QTest::newRow("CMYK") << libjpegFile(photo(120, 80), {.cmyk = true}) << JpegVerdict::Banded
+                              << 1;
         QImage gif(60, 40, QImage::Format_RGB32);
         gif.fill(Qt::red);
-        QTest::newRow("GIF") << gifwriter::encode(60, 40, {GifFrame{gif}});
-        QTest::newRow("text") << QByteArray("not a picture");
-        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("GIF") << gifwriter::encode(60, 40, {GifFrame{gif}})
+                             << JpegVerdict::WholePicture << 1;
+        QTest::newRow("text") << QByteArray("not a picture") << JpegVerdict::WholePicture << 1;
+        QTest::newRow("empty") << QByteArray() << JpegVerdict::WholePicture << 1;
     }
-    void wholePictureFiles() {
+    void howFilesAreOpened() {
         QFETCH(QByteArray, bytes);
+        QFETCH(JpegVerdict, verdict);
+        QFETCH(int, orientation);
         const JpegOpening opening = openJpegSource(file(bytes));
-        QCOMPARE(opening.verdict, JpegVerdict::WholePicture);
-        QVERIFY(!opening.source);
+        QCOMPARE(opening.verdict, verdict);
+        QCOMPARE(bool(opening.source), verdict == JpegVerdict::Banded);
+        if (verdict == JpegVerdict::Banded)
+            QCOMPARE(opening.orientation, orientation);
     }
 
     void exifOrientation_data() {

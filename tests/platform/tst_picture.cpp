@@ -273,47 +273,6 @@ private slots:
         second.join();
         QCOMPARE(wrong.load(), 0);
     }
-
-    void writeJpegRoundTrips() {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QString error;
-        QVERIFY(platform::writeJpeg(leftRedRightBlue(64, 48), buffer, &error));
-        QVERIFY(error.isEmpty());
-        const QImage back = QImage::fromData(bytes, "jpeg");
-        QCOMPARE(back.size(), QSize(64, 48));
-        QVERIFY(nearColour(back.pixel(60, 40), qRgb(0, 0, 255)));
-    }
-
-    void writeJpegReportsFailures() {
-        QString error;
-        QByteArray bytes("old");
-        QBuffer readOnly(&bytes);
-        readOnly.open(QIODevice::ReadOnly);
-        QVERIFY(!platform::writeJpeg(leftRedRightBlue(8, 8), readOnly, &error));
-        QVERIFY(!error.isEmpty());
-        error.clear();
-        QBuffer open;
-        open.open(QIODevice::WriteOnly);
-        QVERIFY(!platform::writeJpeg(QImage(), open, &error));
-        QVERIFY(!error.isEmpty());
-    }
-
-    void writeJpegToFullDeviceFails() {
-        QFile full("/dev/full");
-        if (!full.open(QIODevice::WriteOnly))
-            QSKIP("no /dev/full here");
-        QImage noise(600, 600, QImage::Format_RGB32);
-        for (int y = 0; y < noise.height(); ++y)
-            for (int x = 0; x < noise.width(); ++x)
-                noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, x ^ y));
-        QString error;
-        const bool written = platform::writeJpeg(noise, full, &error);
-        full.close(); // the last buffered bytes fail here at the latest
-        QVERIFY(!written);
-        QVERIFY(!error.isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPicture)

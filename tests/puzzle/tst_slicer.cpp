@@ -1,6 +1,7 @@
 // The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
 #include "jpegfiles.h"
 #include "jpegsource.h"
+#include "picture.h"
 #include "project.h"
 #include "testpictures.h"
 
@@ -210,7 +211,6 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QSize, size);
         const QString path = newFile(bytes);
-        QCOMPARE(openJpegSource(path).verdict, JpegVerdict::WholePicture);
         QString error;
         const auto source = openSource(path, error);
         QVERIFY2(source, qPrintable(error));
@@ -218,6 +218,50 @@ private slots:
         const QString folder = newFolder();
         QVERIFY(writeProject(*source, 4, folder, QByteArray("p")).ok);
         checkPieces(folder, read(path), 4); // read() turns the picture as EXIF says
+    }
+
+    // A GIF is read band by band from its colour indices; the bands are the picture that
+    // openAsPicture() gives whole, and damage is refused when the source is opened.
+    void gifSourceGivesTheWholePictureInBands_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("works");
+        QImage frame(90, 70, QImage::Format_Indexed8);
+        frame.setColorTable({qRgb(250, 0, 0), qRgb(0, 250, 0), qRgb(0, 0, 250), qRgb(9, 9, 9)});
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                frame.scanLine(y)[x] = uchar((x / 4 + y / 3) % 4);
+        QTest::newRow("opaque") << gifwriter::encode(90, 70, {GifFrame{frame}}) << true;
+        QTest::newRow("transparent index") << gifwriter::encode(90, 70, {{frame, 2}}) << true;
+        QTest::newRow("frame on a larger screen")
+            << gifwriter::encode(120, 100, {{frame, -1, 0, 0, 20, 40}}) << true;
+        GifFrame interlaced{frame};
+        interlaced.interlaced = true;
+        interlaced.compress = true;
+        QTest::newRow("interlaced") << gifwriter::encode(90, 70, {interlaced}) << true;
+        GifFrame cut{frame};
+        cut.codedPixels = 90 * 70 - 1;
+        QTest::newRow("a pixel short") << gifwriter::encode(90, 70, {cut}) << false;
+    }
+    void gifSourceGivesTheWholePictureInBands() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, works);
+        const QString path = newFile(bytes, ".gif");
+        const platform::DecodedPicture whole = platform::openAsPicture(path);
+        QString error;
+        const auto source = openSource(path, error);
+        QCOMPARE(bool(source), works);
+        if (!works) {
+            QCOMPARE(error, whole.error);
+            return;
+        }
+        QCOMPARE(source->size(), whole.image.size());
+        QImage band;
+        for (int y = 0; y < whole.image.height(); y += 7) {
+            const int rows = std::min(7, whole.image.height() - y);
+            QVERIFY2(source->nextRows(rows, band, error), qPrintable(error));
+            QCOMPARE(band, whole.image.copy(0, y, whole.image.width(), rows));
+        }
+        QVERIFY(!source->nextRows(1, band, error));
     }
 };
 
