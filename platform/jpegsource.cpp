@@ -521,33 +521,27 @@ int exifOrientation(const unsigned char* segment, std::size_t size) {
     };
     if (u16(2) != 42)
         return kBroken;
-    std::size_t position = 8; // just after the header
-    quint32 offset = u32(4);
-    constexpr int kMaxDirectories = 10;
-    for (int d = 0; d < kMaxDirectories; ++d) {
-        if (offset < position || offset > length || length - offset < 2)
+    // Only the first directory describes the picture; the second is the thumbnail's, whose
+    // orientation viewers ignore.
+    const quint32 offset = u32(4);
+    if (offset < 8 || offset > length || length - offset < 2)
+        return kBroken;
+    const std::size_t count = u16(offset);
+    const std::size_t entries = std::size_t(offset) + 2;
+    if ((length - entries) / 12 < count || length - entries - 12 * count < 4)
+        return kBroken;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = entries + 12 * i;
+        if (u16(entry) != 0x0112)
+            continue;
+        const quint16 type = u16(entry + 2);
+        const quint32 components = u32(entry + 4);
+        const quint16 value = u16(entry + 8);
+        if (type != 3 || components != 1 || value < 1 || value > 8)
             return kBroken;
-        const std::size_t count = u16(offset);
-        const std::size_t entries = std::size_t(offset) + 2;
-        if ((length - entries) / 12 < count || length - entries - 12 * count < 4)
-            return kBroken;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t entry = entries + 12 * i;
-            if (u16(entry) != 0x0112)
-                continue;
-            const quint16 type = u16(entry + 2);
-            const quint32 components = u32(entry + 4);
-            const quint16 value = u16(entry + 8);
-            if (type != 3 || components != 1 || value < 1 || value > 8)
-                return kBroken;
-            return value;
-        }
-        position = entries + 12 * count + 4;
-        offset = u32(entries + 12 * count);
-        if (offset == 0)
-            return 0;
+        return value;
     }
-    return kBroken;
+    return 0;
 }
 
 } // namespace platform

@@ -63,10 +63,9 @@ JpegOpening openJpegSource(const std::shared_ptr<const platform::PictureFile>& f
 // The same, opening `path` first.
 JpegOpening openJpegSource(const QString& path, bool checkEveryRow = false);
 
-// The orientation that an APP1 "Exif\0\0" segment holds: 0 when it has none, 1 to 8 when it has a
-// valid one, -1 when the segment is damaged or the orientation is malformed. The image file
-// directories are followed the same way a viewer does: from the first, along the links, at most
-// ten of them, never backwards.
+// The orientation that an APP1 "Exif\0\0" segment gives the picture: 0 when it has none, 1 to 8
+// when it has a valid one, -1 when the segment is damaged or the orientation is malformed. Only
+// the first image file directory counts, as with viewers: the next one is the thumbnail's.
 int exifOrientation(const unsigned char* segment, std::size_t size);
 
 } // namespace platform

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -329,6 +330,103 @@ QByteArray progressiveCutBetweenScans(const QByteArray& bytes) {
     return bytes.left(sos);
 }
 
+// ---- what cameras, phones and editors write around the picture ----
+
+QByteArray segment(int kind, const QByteArray& payload) {
+    const int length = int(payload.size()) + 2;
+    return QByteArray("\xFF", 1) + char(kind) + char(length >> 8) + char(length & 0xFF) + payload;
+}
+
+// Bytes between the last scan and the end marker, as some cameras leave them.
+QByteArray withJunkBeforeEnd(const QByteArray& bytes, int count) {
+    QByteArray junk;
+    for (int i = 0; i < count; ++i)
+        junk.append(char(0x20 + (i * 37) % 0x5F)); // never 0xFF: not a marker
+    return bytes.chopped(2) + junk + bytes.right(2);
+}
+
+// A phone's "motion photo": a short video after the end marker, markers and all.
+QByteArray withDataAfterEnd(const QByteArray& bytes) {
+    QByteArray video("\x00\x00\x00\x18" "ftypmp42", 12);
+    for (int i = 0; i < 50000; ++i)
+        video.append(char((i * 131) & 0xFF));
+    return bytes + video;
+}
+
+// An XMP packet in its own APP1 segment, ahead of anything else.
+QByteArray xmpSegment() {
+    return segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) +
+                             "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>");
+}
+
+// EXIF whose first directory has no orientation and whose second (the thumbnail's) has one.
+QByteArray exifThumbnailOnly(int orientation) {
+    QByteArray tiff("II\x2A\x00\x08\x00\x00\x00", 8);
+    auto u16 = [&](quint16 v) { tiff.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
+    u16(1); // IFD0: Make, an ASCII value of four bytes held in place
+    u16(0x010F);
+    u16(2);
+    u32(4);
+    tiff.append("Cam", 4);
+    u32(8 + 2 + 12 + 4); // IFD1 follows
+    u16(1);
+    u16(0x0112);
+    u16(3);
+    u32(1);
+    u16(quint16(orientation));
+    u16(0);
+    u32(0);
+    return segment(0xE1, QByteArray("Exif\0\0", 6) + tiff);
+}
+
+// A progressive JPEG of many scans, each valid: every AC coefficient of every component in a
+// scan of its own, sent in three passes of successive approximation.
+QByteArray manyScans(const QImage& rgb) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(rgb.width());
+    c.image_height = JDIMENSION(rgb.height());
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    std::vector<jpeg_scan_info> scans;
+    for (const auto& [ah, al] : {std::pair{0, 2}, std::pair{2, 1}, std::pair{1, 0}}) {
+        scans.push_back({3, {0, 1, 2, 0}, 0, 0, ah, al});
+        for (int ci = 0; ci < 3; ++ci)
+            for (int k = 1; k < 64; ++k)
+                scans.push_back({1, {ci, 0, 0, 0}, k, k, ah, al});
+    }
+    c.scan_info = scans.data();
+    c.num_scans = int(scans.size());
+    jpeg_start_compress(&c, TRUE);
+    QByteArray row(rgb.width() * 3, Qt::Uninitialized);
+    while (c.next_scanline < c.image_height) {
+        const int y = int(c.next_scanline);
+        for (int x = 0; x < rgb.width(); ++x) {
+            const QRgb p = rgb.pixel(x, y);
+            row[3 * x] = char(qRed(p));
+            row[3 * x + 1] = char(qGreen(p));
+            row[3 * x + 2] = char(qBlue(p));
+        }
+        JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(row.data())};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    jpeg_destroy_compress(&c);
+    std::free(buffer);
+    return bytes;
+}
+
 // ---- the corpus ----
 
 void makeCorpus() {
@@ -424,6 +522,51 @@ void makeCorpus() {
     mustWork(QStringLiteral("progressive-turned-no-end-marker.jpg"),
              withSegment(jpeg(storedFor(pattern, 6), true), exifSegment(6, false)).chopped(2), 4,
              pattern);
+    // Intact pictures with what real files carry around them: every pixel as the file means it.
+    mustWork(QStringLiteral("junk-before-end-marker.jpg"), withJunkBeforeEnd(patternJpeg, 194), 4,
+             pattern);
+    mustWork(QStringLiteral("progressive-junk-before-end-marker.jpg"),
+             withJunkBeforeEnd(jpeg(pattern, true), 40), 4, pattern);
+    mustWork(QStringLiteral("data-after-end-marker.jpg"), withDataAfterEnd(patternJpeg), 4,
+             pattern);
+    mustWork(QStringLiteral("long-comments.jpg"),
+             withSegment(withSegment(patternJpeg, segment(0xFE, QByteArray(65000, 'c'))),
+                         segment(0xFE, QByteArray(12, '\xFF'))),
+             4, pattern);
+    {
+        QByteArray odd = patternJpeg;
+        for (int kind = 0xE2; kind <= 0xED; ++kind)
+            odd = withSegment(odd, segment(kind, QByteArray(300, char(kind))));
+        mustWork(QStringLiteral("unknown-app-segments.jpg"), odd, 4, pattern);
+    }
+    mustWork(QStringLiteral("garbage-exif.jpg"),
+             withSegment(patternJpeg, segment(0xE1, QByteArray("Exif\0\0", 6) + "garbage")), 4,
+             pattern);
+    // Viewers take the first EXIF segment whatever comes before it, and its first directory only.
+    mustWork(QStringLiteral("xmp-then-exif-6.jpg"),
+             withSegment(withSegment(jpeg(storedFor(pattern, 6)), exifSegment(6, true)),
+                         xmpSegment()),
+             4, pattern);
+    mustWork(QStringLiteral("orientation-only-for-the-thumbnail.jpg"),
+             withSegment(patternJpeg, exifThumbnailOnly(6)), 4, pattern);
+    mustWork(QStringLiteral("second-exif-segment-ignored.jpg"),
+             withSegment(withSegment(patternJpeg, exifSegment(6, false)), exifSegment(1, true)), 4,
+             pattern);
+    // Damage and waste the decoder would let through.
+    {
+        const QByteArray progressive = jpeg(busy, true);
+        const qsizetype second = marker(progressive, 0xDA, marker(progressive, 0xDA) + 2);
+        mustFail(QStringLiteral("progressive-first-scan-then-end-marker.jpg"),
+                 progressive.left(second) + QByteArray("\xFF\xD9", 2), 4,
+                 QStringLiteral("ends before the picture does"));
+    }
+    mustFail(QStringLiteral("five-hundred-and-seventy-scans.jpg"), manyScans(pattern), 4,
+             QStringLiteral("more scans than any picture needs"));
+    // Just over the limit, by its header: 25000 x 10001 is 250,025,000 pixels.
+    mustFail(QStringLiteral("just-over-the-limit.jpg"), withClaimedSize(patternJpeg, 25000, 10001),
+             4, QStringLiteral("25000 x 10001;250 megapixels"));
+    mustFail(QStringLiteral("just-over-the-limit.gif"), gif(25000, 10001, {{pattern}}), 4,
+             QStringLiteral("25000 x 10001;250 megapixels"));
     {
         GifFrame interlaced{pattern};
         interlaced.interlaced = true;

@@ -212,7 +212,8 @@ private slots:
         const Entry make{0x010F, 2, 4, 0};
         QTest::newRow("none") << exifSegment({{make}}) << 0;
         QTest::newRow("no directories") << exifSegment({{}}) << 0;
-        QTest::newRow("in the second directory") << exifSegment({{make}, {{0x0112, 3, 1, 6}}}) << 6;
+        // The second directory is the thumbnail's: its orientation is not the picture's.
+        QTest::newRow("in the second directory") << exifSegment({{make}, {{0x0112, 3, 1, 6}}}) << 0;
         QTest::newRow("the first of two")
             << exifSegment({{{0x0112, 3, 1, 3}, {0x0112, 3, 1, 6}}}) << 3;
         QTest::newRow("stored as a long") << exifSegment({{{0x0112, 4, 1, 6}}}) << -1;
@@ -235,12 +236,10 @@ private slots:
         QTest::newRow("first directory past the end") << far << -1;
         QByteArray loop = exifSegment({{make}});
         loop[6 + 8 + 2 + 12] = 8; // the directory links back to itself
-        QTest::newRow("a directory linking to itself") << loop << -1;
-        QList<QList<Entry>> eleven(11, QList<Entry>{make});
-        QTest::newRow("eleven directories") << exifSegment(eleven) << -1;
+        QTest::newRow("a directory linking to itself") << loop << 0;
         QList<QList<Entry>> ten(10, QList<Entry>{make});
         ten.back() = {{0x0112, 3, 1, 8}};
-        QTest::newRow("in the tenth directory") << exifSegment(ten) << 8;
+        QTest::newRow("in the tenth directory") << exifSegment(ten) << 0;
     }
     void exifOrientation() {
         QFETCH(QByteArray, segment);
