@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -28,6 +29,7 @@ constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 
 const char* const kSynopsis = "--grid N [--solve-button] PICTURE FOLDER";
+const char* const kProgram = "tilemaven";
 
 // Messages from the layers below may span lines; the command line promises one line per cause.
 QString oneLine(QString text) {
@@ -50,7 +52,25 @@ int failure(const QString& cause) {
 
 int commandLine(int argc, char** argv);
 
+// The command line's own options, as they may be written on it.
+const char* const kOwnOptions[] = {"--grid",     "--solve-button", "--help", "-h",
+                                   "--help-all", "--version",      "-v"};
+
 } // namespace
+
+bool wantsCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--")
+            return false;
+        const qsizetype equals = arg.indexOf('=');
+        const QByteArray name = equals < 0 ? arg : arg.left(equals);
+        for (const char* own : kOwnOptions)
+            if (name == own)
+                return true;
+    }
+    return false;
+}
 
 int runCommandLine(int argc, char** argv) {
     try {
@@ -66,7 +86,17 @@ int runCommandLine(int argc, char** argv) {
 namespace {
 
 int commandLine(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // Qt takes arguments of its own out of what it is given (debugging options, even after "--"):
+    // it gets only the program's name, and the arguments are read here as the bytes they are.
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    QStringList arguments;
+    QStringList lossy; // arguments whose bytes do not survive as text: another name would be used
+    for (int i = 0; i < argc; ++i) {
+        arguments << QFile::decodeName(argv[i]);
+        if (QFile::encodeName(arguments.back()) != QByteArray(argv[i]))
+            lossy << arguments.back();
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tilemaven"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TILEMAVEN_VERSION));
 
@@ -95,10 +125,14 @@ int commandLine(int argc, char** argv) {
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Where the puzzle goes; made when missing."));
 
-    if (!parser.parse(QCoreApplication::arguments()))
+    if (!parser.parse(arguments))
         return badUsage(parser.errorText());
-    if (parser.isSet(helpOption)) {
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         QTextStream(stdout) << parser.helpText();
+        if (parser.isSet(QStringLiteral("help-all")))
+            QTextStream(stdout) << "\nStarted without these options, " << kProgram
+                                << " is the desktop application and takes Qt's standard\n"
+                                   "options, such as -platform, -style, -reverse or -session.\n";
         return kWritten;
     }
     if (parser.isSet(versionOption)) {
@@ -127,6 +161,16 @@ int commandLine(int argc, char** argv) {
                             .arg(positional.size() == 1 ? "" : "s"));
     const QString& picturePath = positional.at(0);
     const QString& folder = positional.at(1);
+    if (picturePath.isEmpty() || folder.isEmpty())
+        return badUsage(
+            QStringLiteral("%1 is empty.")
+                .arg(picturePath.isEmpty() ? QStringLiteral("PICTURE") : QStringLiteral("FOLDER")));
+    // A name whose bytes are not valid in the system's encoding would come back as another name.
+    for (const QString& path : {picturePath, folder})
+        if (lossy.contains(path))
+            return failure(QStringLiteral("%1 cannot be used: its name is not valid in the "
+                                          "system's encoding (UTF-8).")
+                               .arg(path));
 
     // The picture is read before the folder is touched, as in the window, so a picture that
     // cannot be read leaves no trace.

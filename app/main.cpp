@@ -1,13 +1,8 @@
+#include "commandline.h"
 #include "startup.h"
 
-#ifdef TILEMAVEN_HAS_COMMAND_LINE
-#include "commandline.h"
-#endif
-
 int main(int argc, char** argv) {
-#ifdef TILEMAVEN_HAS_COMMAND_LINE
-    if (argc > 1)
+    if (wantsCommandLine(argc, argv))
         return runCommandLine(argc, argv);
-#endif
     return app::run(argc, argv);
 }

@@ -63,13 +63,20 @@ std::shared_ptr<const PictureFile> PictureFile::open(const QString& path, QStrin
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+        // A name handed over as text (by a dialog) whose bytes were not valid UTF-8 has lost them.
+        error = errno == ENOENT && path.contains(QChar::ReplacementCharacter)
+                    ? QStringLiteral("its name is not valid in the system's encoding (UTF-8)")
+                    : QString::fromLocal8Bit(std::strerror(errno));
         return nullptr;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISREG(st.st_mode) ? QString::fromLocal8Bit(std::strerror(errno))
-                                    : typeProblem(st.st_mode);
+    if (fstat(fd, &st) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = typeProblem(st.st_mode);
         ::close(fd);
         return nullptr;
     }

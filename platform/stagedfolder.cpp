@@ -250,7 +250,11 @@ StagedFolder::StagedFolder(QString folder)
     m_dir = ::open(encoded(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dir < 0) {
         const int error = errno;
-        if (error == ENOENT)
+        if (error == ENOENT && m_folder.contains(QChar::ReplacementCharacter))
+            m_folderProblem = QStringLiteral("The folder %1 cannot be used: its name is not valid "
+                                             "in the system's encoding (UTF-8)")
+                                  .arg(shown);
+        else if (error == ENOENT)
             m_folderProblem = QStringLiteral("The folder %1 does not exist").arg(shown);
         else if (error == ENOTDIR)
             m_folderProblem = QStringLiteral("%1 is not a folder").arg(shown);

@@ -52,12 +52,15 @@ MenuItem::MenuItem(QObject* parent)
 MenuItem::~MenuItem() = default;
 
 QString MenuItem::Text() const {
-    return m_action->text();
+    return m_text;
 }
 
 void MenuItem::setText(const QString& text) {
-    m_action->setText(text);
-    m_action->setSeparator(text == QLatin1String("-"));
+    m_text = text;
+    const bool separator = text == QLatin1String("-");
+    m_action->setSeparator(separator);
+    // A style draws a separator's text as a section title: a separator is a plain line.
+    m_action->setText(separator ? QString() : text);
     if (m_menu)
         m_menu->setTitle(text);
 }

@@ -63,6 +63,7 @@ signals:
 
 private:
     std::unique_ptr<QMenu> m_menu;
+    QString m_text; // the item's text as given, "-" for a separator
     QAction* m_action;
     std::vector<MenuItem*> m_items;
     bool m_autoEnable = false;

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 struct Run {
@@ -62,6 +64,7 @@ private slots:
     void unreadablePicture();
     void pictureTooSmall();
     void folderIsFile();
+    void namesAreTakenAsTheirBytes();
     void writeFails();
 
 private:
@@ -82,7 +85,9 @@ void TestCommandLine::usageErrors_data() {
     QTest::addColumn<QString>("problem");
     const QString pic = QStringLiteral("PIC");
     const QString out = QStringLiteral("OUT");
-    QTest::newRow("no grid") << QStringList{pic, out} << "--grid N is required";
+    QTest::newRow("no grid") << QStringList{"--solve-button", pic, out} << "--grid N is required";
+    QTest::newRow("empty picture") << QStringList{"--grid", "3", "", out} << "PICTURE is empty";
+    QTest::newRow("empty folder") << QStringList{"--grid", "3", pic, ""} << "FOLDER is empty";
     QTest::newRow("grid 2") << QStringList{"--grid", "2", pic, out} << "from 3 to 9, not '2'";
     QTest::newRow("grid 10") << QStringList{"--grid", "10", pic, out} << "from 3 to 9, not '10'";
     QTest::newRow("grid -5") << QStringList{"--grid=-5", pic, out} << "from 3 to 9, not '-5'";
@@ -131,8 +136,18 @@ void TestCommandLine::helpAndVersion() {
     const Run help = runTilemaven({"--help"});
     QCOMPARE(help.status, 0);
     QVERIFY(help.err.isEmpty());
-    for (const char* mention : {"--grid <N>", "--solve-button", "PICTURE", "FOLDER", "--version"})
+    for (const char* mention : {"--grid <N>", "--solve-button", "PICTURE", "FOLDER", "--version",
+                                "--help-all", "symbolic link"})
         QVERIFY2(help.out.contains(QLatin1String(mention)), mention);
+
+    // --help-all wins over everything else, as --help does, and adds what the window takes.
+    for (const QStringList& args :
+         {QStringList{"--help-all"}, QStringList{"--grid", "3", "--help-all"}}) {
+        const Run all = runTilemaven(args);
+        QCOMPARE(all.status, 0);
+        QVERIFY(all.out.startsWith(help.out));
+        QVERIFY(all.out.contains("-session"));
+    }
 }
 
 void TestCommandLine::writesPuzzle_data() {
@@ -230,6 +245,42 @@ void TestCommandLine::unreadablePicture() {
     QVERIFY2(run.err.startsWith("tilemaven: ") && run.err.contains(cause), qPrintable(run.err));
     // The picture is read first: no folder is made for a picture that cannot be cut.
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+// A name is the bytes it is made of: one that the program could only turn into another name is
+// refused, and a name that looks like one of Qt's options is still a name after "--".
+void TestCommandLine::namesAreTakenAsTheirBytes() {
+    const QByteArray base = QFile::encodeName(m_dir.path());
+    const QByteArray badPicture = base + "/picture\xff.jpg";
+    const QByteArray badFolder = base + "/out\xff";
+    QVERIFY(::link(QFile::encodeName(m_picture).constData(), badPicture.constData()) == 0);
+    // QProcess hands arguments over as text, which is what is being tested: bash hands over bytes.
+    const auto quoted = [](const QByteArray& bytes) {
+        QByteArray out = "$'";
+        for (char c : bytes)
+            out += "\\x" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+        return out + "'";
+    };
+    for (const auto& [picture, folder] : {std::pair{badPicture, base + "/out-good"},
+                                          std::pair{QFile::encodeName(m_picture), badFolder}}) {
+        QProcess process;
+        process.start("bash", {"-c", QString::fromLatin1("exec '" TILEMAVEN_BINARY "' --grid 3 " +
+                                                         quoted(picture) + ' ' + quoted(folder))});
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("not valid in the system's encoding"), qPrintable(err));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(badFolder)));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(base + "/out-good")));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("out\uFFFD"))));
+    }
+    // Qt takes "-qmljsdebugger=..." out of the arguments it is given; after "--" it is a folder.
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.start(TILEMAVEN_BINARY, {"--grid", "3", "--", m_picture, "-qmljsdebugger=port:1234"});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(QFileInfo::exists(m_dir.filePath("-qmljsdebugger=port:1234/index.html")));
 }
 
 void TestCommandLine::pictureTooSmall() {

@@ -1,6 +1,7 @@
 // The application from its entry to its exit status: what start-up shows, how it quits and the
 // order in which shutdown lets go of the shared objects.
 #include "app.h"
+#include "commandline.h"
 #include "fakeinteraction.h"
 #include "filetypes.h"
 #include "framework.h"
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -73,6 +75,9 @@ private slots:
     void startUpShouldShowTheMainWindowAlone();
     void quitBeforeAnyPuzzleShouldShutDownInOrder();
     void doneShouldEndTheProcessAfterTheReleases();
+    void argumentsDecideBetweenWindowAndCommandLine_data();
+    void argumentsDecideBetweenWindowAndCommandLine();
+    void qtArgumentsGoToQt();
 };
 
 void TestStartup::initTestCase() {
@@ -157,6 +162,62 @@ void TestStartup::doneShouldEndTheProcessAfterTheReleases() {
     QCOMPARE(seenAtRelease.last(), QStringLiteral("quit:0"));
     QVERIFY(QFile::exists(dir.filePath("index.html")));
     QVERIFY(QFile::exists(dir.filePath("Image8.jpg")));
+}
+
+void TestStartup::argumentsDecideBetweenWindowAndCommandLine_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("commandLine");
+    QTest::newRow("none") << QStringList{} << false;
+    QTest::newRow("a desktop session being restored")
+        << QStringList{"-session", "1234abc"} << false;
+    QTest::newRow("Qt's own") << QStringList{"-platform", "xcb",    "-display", ":1",
+                                             "-style",    "fusion", "-reverse"}
+                              << false;
+    QTest::newRow("Qt's own, joined")
+        << QStringList{"-style=fusion", "-platform=offscreen"} << false;
+    QTest::newRow("paths alone") << QStringList{"photo.jpg", "out"} << false;
+    QTest::newRow("grid") << QStringList{"--grid", "3", "photo.jpg", "out"} << true;
+    QTest::newRow("grid joined") << QStringList{"--grid=3", "photo.jpg", "out"} << true;
+    QTest::newRow("beside Qt's") << QStringList{"-style", "fusion", "--grid", "3"} << true;
+    for (const char* own : {"--help", "-h", "--help-all", "--version", "-v", "--solve-button"})
+        QTest::addRow("%s", own) << QStringList{own} << true;
+    QTest::newRow("only after --") << QStringList{"--", "--grid"} << false;
+    QTest::newRow("like ours") << QStringList{"--gridded", "-hv", "--helpful"} << false;
+}
+
+void TestStartup::argumentsDecideBetweenWindowAndCommandLine() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, commandLine);
+    QList<QByteArray> bytes{"tilemaven"};
+    for (const QString& arg : args)
+        bytes << arg.toUtf8();
+    QList<char*> argv;
+    for (QByteArray& arg : bytes)
+        argv << arg.data();
+    argv << nullptr;
+    QCOMPARE(wantsCommandLine(int(bytes.size()), argv.data()), commandLine);
+}
+
+// The window starts with Qt's standard arguments, and Qt acts on them.
+void TestStartup::qtArgumentsGoToQt() {
+    static char name[] = "tilemaven", style[] = "-style", fusion[] = "fusion",
+                session[] = "-session", id[] = "restored-session-1", reverse[] = "-reverse";
+    static char* argv[] = {name, style, fusion, session, id, reverse, nullptr};
+    int argc = 6;
+    QVERIFY(!wantsCommandLine(argc, argv));
+    QStringList windows;
+    QString styleName;
+    Qt::LayoutDirection direction = Qt::LeftToRight;
+    g_whileRunning = [&] {
+        windows = visibleWindows();
+        styleName = QApplication::style()->name();
+        direction = QApplication::layoutDirection();
+        QCoreApplication::exit(0);
+    };
+    QCOMPARE(app::run(argc, argv), 0);
+    QCOMPARE(windows, QStringList{"Window1"});
+    QCOMPARE(styleName.toLower(), QStringLiteral("fusion"));
+    QCOMPARE(direction, Qt::RightToLeft);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

@@ -347,7 +347,9 @@ QByteArray withJunkBeforeEnd(const QByteArray& bytes, int count) {
 
 // A phone's "motion photo": a short video after the end marker, markers and all.
 QByteArray withDataAfterEnd(const QByteArray& bytes) {
-    QByteArray video("\x00\x00\x00\x18" "ftypmp42", 12);
+    QByteArray video("\x00\x00\x00\x18"
+                     "ftypmp42",
+                     12);
     for (int i = 0; i < 50000; ++i)
         video.append(char((i * 131) & 0xFF));
     return bytes + video;
@@ -543,10 +545,10 @@ void makeCorpus() {
              withSegment(patternJpeg, segment(0xE1, QByteArray("Exif\0\0", 6) + "garbage")), 4,
              pattern);
     // Viewers take the first EXIF segment whatever comes before it, and its first directory only.
-    mustWork(QStringLiteral("xmp-then-exif-6.jpg"),
-             withSegment(withSegment(jpeg(storedFor(pattern, 6)), exifSegment(6, true)),
-                         xmpSegment()),
-             4, pattern);
+    mustWork(
+        QStringLiteral("xmp-then-exif-6.jpg"),
+        withSegment(withSegment(jpeg(storedFor(pattern, 6)), exifSegment(6, true)), xmpSegment()),
+        4, pattern);
     mustWork(QStringLiteral("orientation-only-for-the-thumbnail.jpg"),
              withSegment(patternJpeg, exifThumbnailOnly(6)), 4, pattern);
     mustWork(QStringLiteral("second-exif-segment-ignored.jpg"),

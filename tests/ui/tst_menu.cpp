@@ -151,6 +151,9 @@ void TestMenu::entryShouldHaveItsProperties() {
     QCOMPARE(QString::fromLatin1(entry->metaObject()->className()), className);
     QCOMPARE(entry->Text(), text);
     QCOMPARE(entry->isSeparator(), text == "-");
+    // A style draws whatever text a separator has beside its line: it must have none.
+    if (entry->isSeparator())
+        QVERIFY(entry->action()->text().isEmpty() && entry->action()->iconText().isEmpty());
     QCOMPARE(entry->KeyboardShortcut(), shortcut);
     QVERIFY(entry->AutoEnable());
     QCOMPARE(parent->menu()->actions().at(index), entry->action());
