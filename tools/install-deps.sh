@@ -9,7 +9,7 @@ for need in "$@"; do
     case "$need" in
     build) ;;
     test) packages+=(xvfb xauth desktop-file-utils appstream chromium nodejs npm libjpeg-turbo-progs
-                     clang libclang-rt-14-dev) ;;
+                     clang libclang-rt-14-dev mandoc groff-base man-db bash-completion) ;;
     bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
