@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test test-asan fuzz install clean format bench
+.PHONY: all deps build run test test-asan fuzz install deb clean format bench
 
 all: build
 
@@ -56,6 +56,16 @@ fuzz:
 # PREFIX is where the program will live; DESTDIR, when set, stages the tree under it (packaging).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package, tilemaven_<version>_<arch>.deb, into dist/; built in DEB_BUILD (see
+# tools/build-deb.sh), never in the tree. Its tests are left to `make test`.
+DEB_BUILD ?= build-deb
+deb:
+	@tools/install-deps.sh deb
+	JOBS=$(JOBS) tools/build-deb.sh $(DEB_BUILD)
+	mkdir -p dist
+	rm -f dist/tilemaven_*.deb
+	cp $(DEB_BUILD)/tilemaven_*.deb dist/
 
 # Speed and memory against ImageMagick, libvips and libjpeg-turbo's own tools; never part of `test`.
 BENCH_BUILD ?= build-bench
