@@ -3,7 +3,9 @@
 # the tree it builds and leaves debian/ build files behind, so it works on a copy inside OUTDIR
 # and never writes beside the clone; the copy goes again when the build ends.
 # Usage: build-deb.sh OUTDIR
-# DEB_BUILD_OPTIONS defaults to "nocheck parallel=$JOBS": `make test` runs the tests already.
+# Unless DEB_BUILD_OPTIONS is set, the package's run of the tests is left out ("nocheck", and the
+# nocheck profile, so that the packages only the tests need are not asked for either): `make test`
+# runs them already.
 set -euo pipefail
 [[ $# -eq 1 ]] || { echo "usage: build-deb.sh OUTDIR" >&2; exit 2; }
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,5 +27,8 @@ mkdir "$copy"
 ) | tar -xf - -C "$copy"
 
 cd "$copy"
-DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS-nocheck parallel=${JOBS:-2}} dpkg-buildpackage -b -us -uc
+if [[ -z ${DEB_BUILD_OPTIONS+set} ]]; then
+    export DEB_BUILD_OPTIONS="nocheck parallel=${JOBS:-2}" DEB_BUILD_PROFILES=nocheck
+fi
+dpkg-buildpackage -b -us -uc
 ls "$out"/tilemaven_"$version"_*.deb
