@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test test-asan fuzz install clean format bench
+.PHONY: all deps build run test test-asan fuzz install deb clean format bench
 
 all: build
 
@@ -33,13 +33,15 @@ test: test-deps $(BUILD)/build.ninja
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer (leaks
 # included; any report fails its test). The browser test only drives Chromium over what the
-# command line writes, which the C++ tests cover already, and is left out. The preset turns off
+# command line writes, which the C++ tests cover already, and is left out; so are the package's
+# tests, which build the package with Debian's own flags, not the sanitizers. The preset turns off
 # -Wmaybe-uninitialized, which GCC gets wrong under the sanitizers (std::regex in libstdc++).
 test-asan: test-deps
 	cmake --preset asan
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    ctest --test-dir build-asan --output-on-failure -j $(JOBS) -E '^browser_' $(CTEST_ARGS)
+	    ctest --test-dir build-asan --output-on-failure -j $(JOBS) -E '^browser_' -LE '^package$$' \
+	    $(CTEST_ARGS)
 
 # libFuzzer over decoding and slicing, for FUZZ_SECONDS; see fuzz/run.sh.
 FUZZ_BUILD ?= build-fuzz
@@ -56,6 +58,16 @@ fuzz:
 # PREFIX is where the program will live; DESTDIR, when set, stages the tree under it (packaging).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package, tilemaven_<version>_<arch>.deb, into dist/; built in DEB_BUILD (see
+# tools/build-deb.sh), never in the tree. Its tests are left to `make test`.
+DEB_BUILD ?= build-deb
+deb:
+	@tools/install-deps.sh deb
+	JOBS=$(JOBS) tools/build-deb.sh $(DEB_BUILD)
+	mkdir -p dist
+	rm -f dist/tilemaven_*.deb
+	cp $(DEB_BUILD)/tilemaven_*.deb dist/
 
 # Speed and memory against ImageMagick, libvips and libjpeg-turbo's own tools; never part of `test`.
 BENCH_BUILD ?= build-bench

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs whatever the build and the tests need and this machine lacks; installs nothing twice.
-# Usage: install-deps.sh [build|test|bench|fuzz]...
+# Usage: install-deps.sh [build|test|bench|fuzz|deb]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,8 +8,12 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libjpe
 for need in "$@"; do
     case "$need" in
     build) ;;
+    # debian/control's Build-Depends beyond the build set; dpkg-buildpackage refuses to start
+    # when one is missing, so the two cannot drift apart unseen.
+    deb) packages+=(debhelper dpkg-dev build-essential) ;;
     test) packages+=(xvfb xauth desktop-file-utils appstream chromium nodejs npm libjpeg-turbo-progs
-                     clang libclang-rt-14-dev) ;;
+                     clang libclang-rt-14-dev mandoc groff-base man-db bash-completion
+                     debhelper dpkg-dev build-essential lintian) ;;
     bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;

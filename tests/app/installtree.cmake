@@ -14,7 +14,9 @@ set(expected
     usr/bin/tilemaven
     usr/share/applications/${APP_ID}.desktop
     usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg
-    usr/share/metainfo/${APP_ID}.metainfo.xml)
+    usr/share/metainfo/${APP_ID}.metainfo.xml
+    usr/share/man/man1/tilemaven.1
+    usr/share/bash-completion/completions/tilemaven)
 foreach(path IN LISTS expected)
     if(NOT EXISTS "${STAGE}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
