@@ -1,11 +1,11 @@
-#include "commandline.h"
+#include "app/commandline.h"
 
-#include "interrupt.h"
-#include "page.h"
-#include "picturesource.h"
-#include "project.h"
-#include "sizecommand.h"
-#include "sizetable.h"
+#include "platform/interrupt.h"
+#include "platform/picturesource.h"
+#include "puzzle/page.h"
+#include "puzzle/project.h"
+#include "puzzle/sizecommand.h"
+#include "puzzle/sizetable.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -1,5 +1,5 @@
-#include "commandline.h"
-#include "startup.h"
+#include "app/commandline.h"
+#include "app/startup.h"
 
 int main(int argc, char** argv) {
     if (wantsCommandLine(argc, argv))

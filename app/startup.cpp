@@ -1,11 +1,12 @@
-#include "startup.h"
+#include "app/startup.h"
 
-#include "app.h"
-#include "filetypes.h"
-#include "framework.h"
-#include "interaction.h"
-#include "menu.h"
-#include "window1.h"
+#include "app/app.h"
+#include "platform/filetypes.h"
+#include "platform/interaction.h"
+#include "platform/qtinteraction.h"
+#include "ui/framework.h"
+#include "ui/menu.h"
+#include "ui/window1.h"
 
 #include <memory>
 
@@ -15,6 +16,11 @@ namespace {
 std::unique_ptr<App>& registeredApp() {
     static std::unique_ptr<App> app;
     return app;
+}
+
+std::unique_ptr<platform::QtInteraction>& screenPerson() {
+    static std::unique_ptr<platform::QtInteraction> person;
+    return person;
 }
 
 int& eventLoopResult() {
@@ -58,15 +64,20 @@ void ApplicationAddMenuHandlers() {}
 
 void MakeDefaultView() {
     ui::Window1& window = ::Window1();
-    if (auto* qt = dynamic_cast<platform::QtInteraction*>(&platform::interaction()))
-        qt->setParentWidget(&window);
+    // The person at the screen answers the dialogs, which belong to the main window; a stand-in
+    // installed before start-up (a test's) keeps its place.
+    if (!platform::installedInteraction()) {
+        screenPerson() = std::make_unique<platform::QtInteraction>(&window);
+        platform::setInteraction(screenPerson().get());
+    }
     ui::updateMenus();
 }
 
 void finalize() {
     // Dialogs must not be parented to a window that is about to go.
-    if (auto* qt = dynamic_cast<platform::QtInteraction*>(&platform::interaction()))
-        qt->setParentWidget(nullptr);
+    if (screenPerson() && platform::installedInteraction() == screenPerson().get())
+        platform::setInteraction(nullptr);
+    screenPerson().reset();
     ui::releaseImplicitWindows();
     ui::releaseWindowList();
     platform::FileTypes::Release();

@@ -2,8 +2,8 @@
 // writeProject into a folder. Besides what the sanitizers catch, the folder must end up either
 // complete or untouched; anything in between counts as a crash.
 
-#include "project.h"
-#include "picturesource.h"
+#include "platform/picturesource.h"
+#include "puzzle/project.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "editactions.h"
+#include "platform/editactions.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,6 +1,6 @@
-#include "gifdecoder.h"
+#include "platform/gifdecoder.h"
 
-#include "picturefile.h"
+#include "platform/picturefile.h"
 
 #include <QIODevice>
 

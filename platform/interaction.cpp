@@ -1,54 +1,49 @@
-#include "interaction.h"
+#include "platform/interaction.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QFileDialog>
-#include <QMessageBox>
+#include <QTextStream>
 
 namespace platform {
 
-void QtInteraction::msgBox(const QString& text, const QString& detail) {
-    QMessageBox box(m_parent);
-    box.setObjectName(QStringLiteral("MsgBox"));
-    box.setText(text);
-    if (!detail.isEmpty())
-        box.setInformativeText(detail);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.exec();
-}
-
-QString QtInteraction::getOpenFile(const QStringList& nameFilters) {
-    return QFileDialog::getOpenFileName(m_parent, QString(), QString(), nameFilters.join(u";;"));
-}
-
-QString QtInteraction::selectFolder() {
-    return QFileDialog::getExistingDirectory(m_parent);
-}
-
-void QtInteraction::quit(int code) {
-    QCoreApplication::exit(code);
-}
-
-void QtInteraction::showUrl(const QUrl& url) {
-    QDesktopServices::openUrl(url);
-}
-
 namespace {
 
-Interaction* g_replacement = nullptr;
+// A program without a screen: nobody can answer a dialog.
+class Headless final : public Interaction {
+public:
+    void msgBox(const QString& text, const QString& detail) override {
+        QTextStream err(stderr);
+        err << text;
+        if (!detail.isEmpty())
+            err << ": " << detail;
+        err << "\n";
+    }
+    QString getOpenFile(const QStringList&) override { return {}; }
+    QString selectFolder() override { return {}; }
+    void quit(int code) override { QCoreApplication::exit(code); }
+    void showUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
+};
+
+Interaction*& installed() {
+    static Interaction* current = nullptr;
+    return current;
+}
 
 } // namespace
 
 Interaction& interaction() {
-    if (g_replacement)
-        return *g_replacement;
-    static QtInteraction real;
-    return real;
+    if (Interaction* current = installed())
+        return *current;
+    static Headless headless;
+    return headless;
 }
 
 void setInteraction(Interaction* replacement) {
-    g_replacement = replacement;
+    installed() = replacement;
+}
+
+Interaction* installedInteraction() {
+    return installed();
 }
 
 void yieldToEvents() {

@@ -4,8 +4,6 @@
 #include <QStringList>
 #include <QUrl>
 
-class QWidget;
-
 namespace platform {
 
 // Everything that needs a person at the screen. The application talks to the user only through
@@ -29,25 +27,13 @@ public:
     virtual void showUrl(const QUrl& url) = 0;
 };
 
-// The real thing, over QMessageBox, QFileDialog, QCoreApplication and QDesktopServices.
-class QtInteraction final : public Interaction {
-public:
-    void msgBox(const QString& text, const QString& detail = {}) override;
-    QString getOpenFile(const QStringList& nameFilters) override;
-    QString selectFolder() override;
-    void quit(int code) override;
-    void showUrl(const QUrl& url) override;
-
-    // The window that dialogs and messages belong to; may be null.
-    void setParentWidget(QWidget* parent) { m_parent = parent; }
-
-private:
-    QWidget* m_parent = nullptr;
-};
-
-// The instance the application uses; tests replace it with setInteraction().
+// The instance the application uses: the one installed with setInteraction(), or, while none is,
+// one for a program without a screen (messages go to the error output, dialogs answer as
+// cancelled, quitting and web addresses work). The desktop application installs the one over Qt's
+// widgets; tests install a scripted stand-in.
 Interaction& interaction();
-void setInteraction(Interaction* replacement); // nullptr restores the Qt one
+void setInteraction(Interaction* installed); // nullptr goes back to the one without a screen
+Interaction* installedInteraction();
 
 // The cooperative yield of the slicing loops: lets the event loop run pending work, no waiting.
 void yieldToEvents();

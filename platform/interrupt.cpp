@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "platform/interrupt.h"
 
 #include <atomic>
 #include <csignal>

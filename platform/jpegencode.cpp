@@ -1,6 +1,6 @@
-#include "jpegencode.h"
+#include "platform/jpegencode.h"
 
-#include "jpegerrors.h"
+#include "platform/jpegerrors.h"
 
 #include <jerror.h>
 

@@ -1,8 +1,8 @@
-#include "jpegsource.h"
+#include "platform/jpegsource.h"
 
-#include "jpegerrors.h"
-#include "picture.h"
-#include "picturefile.h"
+#include "platform/jpegerrors.h"
+#include "platform/picture.h"
+#include "platform/picturefile.h"
 
 #include <QDir>
 #include <QFile>

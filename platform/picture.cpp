@@ -1,7 +1,7 @@
-#include "picture.h"
+#include "platform/picture.h"
 
-#include "jpegsource.h"
-#include "picturefile.h"
+#include "platform/jpegsource.h"
+#include "platform/picturefile.h"
 
 #include <QDir>
 #include <QIODevice>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gifdecoder.h"
+#include "platform/gifdecoder.h"
 
 #include <QImage>
 #include <QString>

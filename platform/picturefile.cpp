@@ -1,4 +1,4 @@
-#include "picturefile.h"
+#include "platform/picturefile.h"
 
 #include <QFile>
 #include <QIODevice>

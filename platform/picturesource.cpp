@@ -1,8 +1,8 @@
-#include "picturesource.h"
+#include "platform/picturesource.h"
 
-#include "jpegsource.h"
-#include "picture.h"
-#include "picturefile.h"
+#include "platform/jpegsource.h"
+#include "platform/picture.h"
+#include "platform/picturefile.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
-#include "stagedfolder.h"
+#include "platform/stagedfolder.h"
 
-#include "interrupt.h"
+#include "platform/interrupt.h"
 
 #include <QDir>
 #include <QFile>

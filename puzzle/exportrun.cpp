@@ -1,10 +1,10 @@
-#include "exportrun.h"
+#include "puzzle/exportrun.h"
 
-#include "filetypes.h"
-#include "interaction.h"
-#include "interrupt.h"
-#include "project.h"
-#include "stagedfolder.h"
+#include "platform/filetypes.h"
+#include "platform/interaction.h"
+#include "platform/interrupt.h"
+#include "platform/stagedfolder.h"
+#include "puzzle/project.h"
 
 #include <exception>
 

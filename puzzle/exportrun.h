@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sizetable.h"
+#include "puzzle/sizetable.h"
 
 #include <QImage>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "page.h"
+#include "puzzle/page.h"
 
 namespace puzzle {
 namespace {

@@ -1,6 +1,6 @@
-#include "project.h"
+#include "puzzle/project.h"
 
-#include "stagedfolder.h"
+#include "platform/stagedfolder.h"
 
 namespace puzzle {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "picturesource.h"
+#include "platform/picturesource.h"
 
 #include <QImage>
 #include <QSize>

@@ -1,7 +1,7 @@
-#include "sizecommand.h"
+#include "puzzle/sizecommand.h"
 
-#include "interaction.h"
-#include "page.h"
+#include "platform/interaction.h"
+#include "puzzle/page.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "exportrun.h"
-#include "sizetable.h"
+#include "puzzle/exportrun.h"
+#include "puzzle/sizetable.h"
 
 #include <QString>
 

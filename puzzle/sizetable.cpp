@@ -1,4 +1,4 @@
-#include "sizetable.h"
+#include "puzzle/sizetable.h"
 
 namespace puzzle {
 namespace {

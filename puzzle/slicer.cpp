@@ -10,12 +10,12 @@
 // conversion back, which leaves the decoding thread, the one that cannot be shared, only the
 // entropy decoding and the inverse DCT. Where a piece lines up with the stored chroma, its chroma
 // is copied; elsewhere it is the 2x2 average the encoder would have taken of the pixels.
-#include "project.h"
+#include "puzzle/project.h"
 
-#include "interrupt.h"
-#include "jpegencode.h"
-#include "jpegsource.h"
-#include "stagedfolder.h"
+#include "platform/interrupt.h"
+#include "platform/jpegencode.h"
+#include "platform/jpegsource.h"
+#include "platform/stagedfolder.h"
 
 #include <QIODevice>
 #include <QPainter>

@@ -1,9 +1,9 @@
-#include "aboutwindow.h"
+#include "ui/aboutwindow.h"
 
-#include "controls.h"
-#include "framework.h"
-#include "interaction.h"
-#include "page.h"
+#include "platform/interaction.h"
+#include "puzzle/page.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
 
 #include <QUrl>
 

@@ -1,6 +1,6 @@
-#include "framework.h"
+#include "ui/framework.h"
 
-#include "menu.h"
+#include "ui/menu.h"
 
 #include <QCoreApplication>
 #include <QVariant>

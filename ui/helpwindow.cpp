@@ -1,7 +1,7 @@
-#include "helpwindow.h"
+#include "ui/helpwindow.h"
 
-#include "controls.h"
-#include "framework.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
-#include "menu.h"
+#include "ui/menu.h"
 
-#include "editactions.h"
-#include "framework.h"
-#include "interaction.h"
+#include "platform/editactions.h"
+#include "platform/interaction.h"
+#include "ui/framework.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,12 +1,12 @@
-#include "window1.h"
+#include "ui/window1.h"
 
-#include "aboutwindow.h"
-#include "controls.h"
-#include "framework.h"
-#include "helpwindow.h"
-#include "interaction.h"
-#include "menu.h"
-#include "windowtop.h"
+#include "platform/interaction.h"
+#include "ui/aboutwindow.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
+#include "ui/helpwindow.h"
+#include "ui/menu.h"
+#include "ui/windowtop.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "exportrun.h"
-#include "sizecommand.h"
+#include "puzzle/exportrun.h"
+#include "puzzle/sizecommand.h"
 
 #include <QMainWindow>
 

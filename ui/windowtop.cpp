@@ -1,8 +1,8 @@
-#include "windowtop.h"
+#include "ui/windowtop.h"
 
-#include "controls.h"
-#include "framework.h"
-#include "page.h"
+#include "puzzle/page.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
 
 namespace ui {
 

@@ -1,7 +1,7 @@
 // The command line as a user runs it: the built program in a process of its own, with no display.
 
-#include "page.h"
-#include "sizetable.h"
+#include "puzzle/page.h"
+#include "puzzle/sizetable.h"
 #include "testpictures.h"
 
 #include <QDir>

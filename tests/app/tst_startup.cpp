@@ -1,14 +1,14 @@
 // The application from its entry to its exit status: what start-up shows, how it quits and the
 // order in which shutdown lets go of the shared objects.
-#include "app.h"
-#include "commandline.h"
+#include "app/app.h"
+#include "app/commandline.h"
+#include "app/startup.h"
 #include "fakeinteraction.h"
-#include "filetypes.h"
-#include "framework.h"
-#include "menu.h"
-#include "startup.h"
+#include "platform/filetypes.h"
 #include "testpictures.h"
-#include "window1.h"
+#include "ui/framework.h"
+#include "ui/menu.h"
+#include "ui/window1.h"
 
 #include <QAction>
 #include <QRadioButton>

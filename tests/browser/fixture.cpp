@@ -4,7 +4,7 @@
 //                                 lossless pixels, the reference for the screenshot)
 //   browser_fixture table         prints the grid sizes and scramble orders as JSON
 
-#include "sizetable.h"
+#include "puzzle/sizetable.h"
 
 #include <QByteArray>
 #include <QDir>

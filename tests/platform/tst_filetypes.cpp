@@ -1,4 +1,4 @@
-#include "filetypes.h"
+#include "platform/filetypes.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "gifdecoder.h"
 #include "gifwriter.h"
-#include "picture.h"
+#include "platform/gifdecoder.h"
+#include "platform/picture.h"
 
 #include <QBuffer>
 #include <QDir>

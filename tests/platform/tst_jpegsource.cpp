@@ -1,7 +1,7 @@
 // The banded JPEG decoder: what it decodes, what it refuses, and which files it leaves to the
 // whole-picture decoder.
 #include "jpegfiles.h"
-#include "jpegsource.h"
+#include "platform/jpegsource.h"
 #include "testpictures.h"
 
 #include "../platform/gifwriter.h"

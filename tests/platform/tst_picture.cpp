@@ -1,5 +1,5 @@
 #include "gifwriter.h"
-#include "picture.h"
+#include "platform/picture.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "stagedfolder.h"
+#include "platform/stagedfolder.h"
 
 #include <QDir>
 #include <QFile>

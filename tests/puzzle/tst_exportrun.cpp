@@ -1,10 +1,10 @@
 #include "fakehost.h"
 #include "fakeinteraction.h"
-#include "filetypes.h"
-#include "page.h"
-#include "project.h"
-#include "sizecommand.h"
-#include "stagedfolder.h"
+#include "platform/filetypes.h"
+#include "platform/stagedfolder.h"
+#include "puzzle/page.h"
+#include "puzzle/project.h"
+#include "puzzle/sizecommand.h"
 #include "testpictures.h"
 
 #include <QPainter>

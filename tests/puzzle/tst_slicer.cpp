@@ -1,8 +1,8 @@
 // The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
 #include "jpegfiles.h"
-#include "jpegsource.h"
-#include "picture.h"
-#include "project.h"
+#include "platform/jpegsource.h"
+#include "platform/picture.h"
+#include "puzzle/project.h"
 #include "testpictures.h"
 
 #include "../platform/gifwriter.h"

@@ -6,8 +6,8 @@
 
 #include "fakehost.h"
 #include "fakeinteraction.h"
-#include "filetypes.h"
-#include "sizecommand.h"
+#include "platform/filetypes.h"
+#include "puzzle/sizecommand.h"
 #include "testpictures.h"
 
 #include <QDir>

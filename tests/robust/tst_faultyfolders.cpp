@@ -6,7 +6,7 @@
 
 #include "robustness.h"
 
-#include "project.h"
+#include "puzzle/project.h"
 
 #include <QPainter>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 
 #include "robustness.h"
 
-#include "stagedfolder.h"
+#include "platform/stagedfolder.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "page.h"
-#include "sizecommand.h"
-#include "sizetable.h"
+#include "puzzle/page.h"
+#include "puzzle/sizecommand.h"
+#include "puzzle/sizetable.h"
 
 #include <QImage>
 #include <QList>

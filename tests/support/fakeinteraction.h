@@ -1,6 +1,6 @@
 #pragma once
 
-#include "interaction.h"
+#include "platform/interaction.h"
 
 #include <QStringList>
 #include <QUrl>

@@ -1,10 +1,10 @@
 // The Help and About windows: their layout, the exact help text and the web-site link.
-#include "aboutwindow.h"
-#include "controls.h"
 #include "fakeinteraction.h"
-#include "framework.h"
-#include "helpwindow.h"
-#include "page.h"
+#include "puzzle/page.h"
+#include "ui/aboutwindow.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
+#include "ui/helpwindow.h"
 
 #include <QtTest>
 

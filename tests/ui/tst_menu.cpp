@@ -1,12 +1,12 @@
 // The menu bar: its entries, their enabling, the About and Instructions commands, the Edit items
 // and Quit.
-#include "aboutwindow.h"
-#include "controls.h"
 #include "fakeinteraction.h"
-#include "framework.h"
-#include "helpwindow.h"
-#include "menu.h"
-#include "window1.h"
+#include "ui/aboutwindow.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
+#include "ui/helpwindow.h"
+#include "ui/menu.h"
+#include "ui/window1.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // The main window and the hidden page window: controls, their states, and what a size click does.
-#include "controls.h"
 #include "fakeinteraction.h"
-#include "framework.h"
-#include "page.h"
-#include "sizecommand.h"
+#include "puzzle/page.h"
+#include "puzzle/sizecommand.h"
 #include "testpictures.h"
-#include "window1.h"
-#include "windowtop.h"
+#include "ui/controls.h"
+#include "ui/framework.h"
+#include "ui/window1.h"
+#include "ui/windowtop.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
