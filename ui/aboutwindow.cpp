@@ -61,7 +61,7 @@ void AboutWindow::CreateControls() {
 }
 
 QString AboutWindow::creditText() {
-    return QStringLiteral("Tilemaven V3.0.5\r2026 The Tilemaven developers\r") +
+    return QStringLiteral("Tilemaven V" TILEMAVEN_VERSION "\r2026 The Tilemaven developers\r") +
            latin1(puzzle::kMakerContact);
 }
 
