@@ -8,8 +8,8 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libjpe
 for need in "$@"; do
     case "$need" in
     build) ;;
-    test) packages+=(xvfb xauth desktop-file-utils appstream chromium nodejs npm libjpeg-turbo-progs
-                     clang libclang-rt-14-dev) ;;
+    test) packages+=(xvfb xauth desktop-file-utils appstream chromium firefox-esr webkit2gtk-driver
+                     nodejs npm libjpeg-turbo-progs clang libclang-rt-14-dev) ;;
     bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
