@@ -32,8 +32,8 @@ test: test-deps $(BUILD)/build.ninja
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer (leaks
-# included; any report fails its test). The browser test only drives Chromium over what the
-# command line writes, which the C++ tests cover already, and is left out; so are the package's
+# included; any report fails its test). The browser tests only drive browsers over what the
+# command line writes, which the C++ tests cover already, and are left out; so are the package's
 # tests, which build the package with Debian's own flags, not the sanitizers. The preset turns off
 # -Wmaybe-uninitialized, which GCC gets wrong under the sanitizers (std::regex in libstdc++).
 test-asan: test-deps

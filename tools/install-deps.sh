@@ -11,9 +11,9 @@ for need in "$@"; do
     # debian/control's Build-Depends beyond the build set; dpkg-buildpackage refuses to start
     # when one is missing, so the two cannot drift apart unseen.
     deb) packages+=(debhelper dpkg-dev build-essential) ;;
-    test) packages+=(xvfb xauth desktop-file-utils appstream chromium nodejs npm libjpeg-turbo-progs
-                     clang libclang-rt-14-dev mandoc groff-base man-db bash-completion
-                     debhelper dpkg-dev build-essential lintian) ;;
+    test) packages+=(xvfb xauth desktop-file-utils appstream chromium firefox-esr webkit2gtk-driver
+                     nodejs npm libjpeg-turbo-progs clang libclang-rt-14-dev mandoc groff-base
+                     man-db bash-completion debhelper dpkg-dev build-essential lintian) ;;
     bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;

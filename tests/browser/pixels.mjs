@@ -84,17 +84,25 @@ export function decodePpm(bytes) {
   return { width, height, rgb };
 }
 
-// Mean absolute difference per channel between `image` and `reference` over the rectangle
-// `area` (both images the whole of it by default), compared pixel by pixel at the same place.
-export function meanAbsoluteError(image, reference, area = { x: 0, y: 0, width: image.width, height: image.height }) {
-  const { x: left, y: top, width, height } = area;
-  for (const picture of [image, reference])
-    if (left + width > picture.width || top + height > picture.height)
-      throw new Error(`${width}x${height} at ${left},${top} lies outside a ${picture.width}x${picture.height} image`);
+// Mean absolute difference per channel between the part of a screenshot that shows `area` of
+// `reference`, placed at `at` (in page pixels) on a screen of `scale` device pixels per page
+// pixel, and that area itself. Each page pixel is read at its centre, so that any device scale
+// (a phone's 3, a zoomed-out page's 1.19) compares alike. `margin` page pixels along the edges
+// are left out: a fractional position or scale blends them with the neighbouring cell.
+export function placedError(shot, at, scale, reference, area, margin = 1) {
   let sum = 0;
-  for (let y = top; y < top + height; ++y)
-    for (let x = left; x < left + width; ++x)
-      for (let c = 0; c < 3; ++c)
-        sum += Math.abs(image.rgb[(y * image.width + x) * 3 + c] - reference.rgb[(y * reference.width + x) * 3 + c]);
-  return sum / (width * height * 3);
+  let count = 0;
+  for (let y = margin; y < area.height - margin; ++y) {
+    const sy = Math.floor((at.y + y + 0.5) * scale);
+    for (let x = margin; x < area.width - margin; ++x) {
+      const sx = Math.floor((at.x + x + 0.5) * scale);
+      if (sx < 0 || sy < 0 || sx >= shot.width || sy >= shot.height)
+        throw new Error(`page pixel ${at.x + x},${at.y + y} lies outside the ${shot.width}x${shot.height} screenshot`);
+      const s = (sy * shot.width + sx) * 3;
+      const r = ((area.y + y) * reference.width + area.x + x) * 3;
+      for (let c = 0; c < 3; ++c) sum += Math.abs(shot.rgb[s + c] - reference.rgb[r + c]);
+      ++count;
+    }
+  }
+  return sum / (count * 3);
 }

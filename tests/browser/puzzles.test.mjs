@@ -1,7 +1,8 @@
-// Plays every puzzle the command line writes in a real Chromium, opened from disk the way a user
-// who double-clicks index.html would: 7 sizes, with and without the solve button.
+// Plays every puzzle the command line writes in one browser engine, opened from disk the way a
+// user who double-clicks index.html would: 7 sizes, with and without the solve button. The checks
+// are the same for every engine; engines.mjs holds the thin driver of each.
 //
-//   node puzzles.test.mjs --tilemaven PATH --fixture PATH [--chromium PATH]
+//   node puzzles.test.mjs --engine chromium|firefox|webkit|phone --tilemaven PATH --fixture PATH
 //
 // TILEMAVEN_KEEP=1 keeps the work folder for a look afterwards.
 
@@ -14,36 +15,32 @@ import { after, before, describe, test } from 'node:test';
 import { pathToFileURL } from 'node:url';
 import { parseArgs, promisify } from 'node:util';
 
-import { decodePng, decodePpm, meanAbsoluteError } from './pixels.mjs';
-
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch (error) {
-  console.error(`playwright-core is not installed here (${error.code}): run make test-deps, ` +
-    'which runs npm ci in tests/browser');
-  process.exit(1);
-}
+import { engines } from './engines.mjs';
+import { decodePng, decodePpm, placedError } from './pixels.mjs';
 
 const run = promisify(execFile);
 
 const { values: options } = parseArgs({
   options: {
+    engine: { type: 'string' },
     tilemaven: { type: 'string' },
     fixture: { type: 'string' },
-    chromium: { type: 'string', default: process.env.CHROMIUM ?? '/usr/bin/chromium' },
   },
 });
-if (!options.tilemaven || !options.fixture) {
-  console.error('usage: node puzzles.test.mjs --tilemaven PATH --fixture PATH [--chromium PATH]');
+if (!engines[options.engine] || !options.tilemaven || !options.fixture) {
+  console.error(`usage: node puzzles.test.mjs --engine ${Object.keys(engines).join('|')} ` +
+    '--tilemaven PATH --fixture PATH');
   process.exit(2);
 }
 
 // Per piece, in levels of 0..255: two JPEG encodings (source and piece, the latter at the
-// encoder's default quality) cost about 5 on this picture; a piece out of place costs over 40.
-const kScreenshotTolerance = 15;
+// encoder's default quality) and a phone's resampling cost under 6 on this picture; a piece out of
+// place costs over 40.
+const kPixelTolerance = 15;
+// WebKitGTK now and then paints a changed picture a little late.
+const kRepaintWait = 2000;
 const kReloadTries = 40;
-const kWait = { timeout: 5000 };
+const kWait = 5000;
 
 // The command line must not need a display: it runs with neither of these set.
 function headlessEnv() {
@@ -60,36 +57,22 @@ async function makePuzzle(picture, folder, n, solve) {
 }
 
 let work;
-let context;
+let engine;
 let sizes; // grid size -> scramble order, from the program's own size table
 let source; // the picture's lossless pixels
 
 before(async () => {
-  work = mkdtempSync(join(tmpdir(), 'tilemaven-browser-'));
+  work = mkdtempSync(join(tmpdir(), `tilemaven-${options.engine}-`));
   await run(options.fixture, ['picture', work]);
   source = decodePpm(readFileSync(join(work, 'picture.ppm')));
   const { stdout } = await run(options.fixture, ['table']);
   sizes = new Map(JSON.parse(stdout).sizes.map((row) => [row.n, row.order]));
-
-  context = await chromium.launchPersistentContext(mkdtempSync(join(work, 'profile-')), {
-    executablePath: options.chromium,
-    headless: true,
-    args: [
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-    ],
-    viewport: { width: 1000, height: 800 },
-    deviceScaleFactor: 1,
-  });
+  engine = await engines[options.engine](work);
+  console.log(`# ${engine.version}`);
 });
 
 after(async () => {
-  await context?.close();
+  await engine?.close();
   if (work && !process.env.TILEMAVEN_KEEP) rmSync(work, { recursive: true, force: true });
   else if (work) console.log(`kept ${work}`);
 });
@@ -107,21 +90,42 @@ function pieceOf(src) {
   return match ? Number(match[1]) : `not a piece: ${src.split('/').pop()}`;
 }
 
+async function until(what, probe, timeout = kWait) {
+  const deadline = Date.now() + timeout;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting until ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
 // What every cell shows, once all of them have finished loading (a missing file counts as
 // finished: it is then broken, with no natural size).
 async function cells(page) {
-  await page.waitForFunction(() => Array.from(document.images).every((img) => img.complete), null, kWait);
+  await until('every image has loaded', () =>
+    page.evaluate(() => Array.from(document.images).every((img) => img.complete)));
   return page.evaluate(() =>
-    Array.from(document.images).map((img) => ({
-      src: img.src,
-      width: img.naturalWidth,
-      height: img.naturalHeight,
-    })),
-  );
+    Array.from(document.images, (img) => ({ src: img.src, width: img.naturalWidth, height: img.naturalHeight })));
 }
 
 async function shown(page) {
   return (await cells(page)).map((cell) => pieceOf(cell.src));
+}
+
+// Where the table and each image stand, and how the visible part of the page maps to the
+// screenshot (a phone shows a zoomed-out page).
+function geometry() {
+  const place = (element) => {
+    const box = element.getBoundingClientRect();
+    return { x: box.x, y: box.y, width: box.width, height: box.height };
+  };
+  const view = window.visualViewport;
+  return {
+    table: place(document.querySelector('table')),
+    cells: Array.from(document.images, place),
+    view: { x: view.offsetLeft, y: view.offsetTop, width: view.width },
+  };
 }
 
 // The offset s that makes `pieces` the scramble order rotated by s, or -1.
@@ -132,122 +136,167 @@ function rotationOffset(pieces, order) {
   return -1;
 }
 
-// A cell's link runs its script in a task of its own after the click: wait until the click
-// state has turned over before looking.
-async function clickCell(page, k) {
-  const state = await page.evaluate(() => cnt);
-  await page.locator('img').nth(k).click();
-  await page.waitForFunction((before) => cnt !== before, state, kWait);
-}
-
 function swapped(pieces, a, b) {
   const result = [...pieces];
   [result[a], result[b]] = [result[b], result[a]];
   return result;
 }
 
-// Every check of one written puzzle folder; throws on the first that fails.
-async function checkPuzzle(folder, n, solve) {
+// A cell's link runs its script in a task of its own after the click, so the test counts the
+// page's calls of doit() to know when a click has been played out.
+function countPlays() {
+  const play = window.doit;
+  window.tilemavenPlays = 0;
+  window.doit = function (...args) {
+    window.tilemavenPlays += 1;
+    return play.apply(this, args);
+  };
+}
+
+const plays = (page) => page.evaluate(() => window.tilemavenPlays);
+
+async function press(page, k, times = 1) {
+  const before = await plays(page);
+  if (times === 2) await page.doubleTap(k);
+  else await page.click(k);
+  await until(`cell ${k} has been played ${times} time(s)`, async () => (await plays(page)) >= before + times);
+  assert.equal(await plays(page), before + times, `pressing cell ${k} played it more often than pressed`);
+}
+
+// Every check of one written puzzle folder in the engine's page; throws on the first that fails.
+async function checkPuzzle(page, folder, n, solve) {
   const count = n * n;
   const pw = Math.floor(source.width / n);
   const ph = Math.floor(source.height / n);
-  const order = pageOrder(readFileSync(join(folder, 'index.html'), 'latin1'));
-  assert.deepEqual(order, sizes.get(n), 'the page carries a scramble order other than the size table');
-  assert.deepEqual([...order].sort((x, y) => x - y), [...Array(count).keys()], 'the scramble order is not a permutation');
+  const order = sizes.get(n);
+  const noErrors = async (when) => assert.deepEqual(await page.errors(), [], `script errors while ${when}`);
 
-  const page = await context.newPage();
-  const errors = [];
-  page.on('pageerror', (error) => errors.push(`script error: ${error.message}`));
-  page.on('console', (message) => {
-    if (message.type() === 'error') errors.push(`console error: ${message.text()}`);
+  // Piece by piece, so that one piece out of place cannot hide in the average.
+  const pixelsShow = async (pieces, what) => {
+    const { cells: boxes, view } = await page.evaluate(geometry);
+    let worst;
+    const deadline = Date.now() + kRepaintWait;
+    do {
+      const shot = decodePng(await page.screenshot());
+      const scale = shot.width / view.width;
+      worst = { error: -1 };
+      pieces.forEach((p, k) => {
+        const area = { x: (p % n) * pw, y: Math.floor(p / n) * ph, width: pw, height: ph };
+        const at = { x: boxes[k].x - view.x, y: boxes[k].y - view.y };
+        const error = placedError(shot, at, scale, source, area);
+        if (error > worst.error) worst = { error, k, p };
+      });
+    } while (worst.error >= kPixelTolerance && Date.now() < deadline);
+    if (what === 'solved') console.log(`# ${n}x${n} solved: worst cell ${worst.k} off by ${worst.error.toFixed(2)} per channel`);
+    assert.ok(worst.error < kPixelTolerance,
+      `${what}: cell ${worst.k} shows something else than piece ${worst.p} ` +
+      `(off by ${worst.error.toFixed(1)} per channel)`);
+  };
+
+  // Every cell shows a piece that loaded, each piece once, as a rotation of the scramble order.
+  const load = async () => {
+    await page.open(pathToFileURL(join(folder, 'index.html')).href);
+    const found = await cells(page);
+    assert.equal(found.length, count, 'number of images on the page');
+    found.forEach((cell, i) =>
+      assert.ok(cell.width === pw && cell.height === ph,
+        `cell ${i} (${cell.src.split('/').pop()}) is ${cell.width}x${cell.height}, not ${pw}x${ph}`));
+    const pieces = found.map((cell) => pieceOf(cell.src));
+    const seen = new Map();
+    pieces.forEach((p, i) => {
+      assert.ok(Number.isInteger(p) && p >= 0 && p < count, `cell ${i} shows ${p}`);
+      assert.ok(!seen.has(p), `piece ${p} shows in cells ${seen.get(p)} and ${i}`);
+      seen.set(p, i);
+    });
+    const offset = rotationOffset(pieces, order);
+    assert.notEqual(offset, -1, `the cells show ${pieces} , no rotation of the scramble order`);
+    await page.evaluate(countPlays);
+    return { pieces, offset };
+  };
+
+  const first = await load();
+  await noErrors('loading');
+
+  // The rows stand edge to edge: no gap between them, nor between the cells of a row.
+  const { table, cells: boxes } = await page.evaluate(geometry);
+  boxes.forEach((box, k) => {
+    const want = { x: (k % n) * pw, y: Math.floor(k / n) * ph };
+    const got = { x: box.x - table.x, y: box.y - table.y };
+    assert.ok(Math.abs(got.y - want.y) < 0.5,
+      `row ${Math.floor(k / n)} stands ${got.y - want.y} pixels off its place (cell ${k}): a gap between the rows`);
+    assert.ok(Math.abs(got.x - want.x) < 0.5, `cell ${k} stands ${got.x - want.x} pixels off its place in its row`);
   });
+  assert.deepEqual([table.width, table.height], [n * pw, n * ph], 'the table is not exactly the pieces, edge to edge');
+
+  const controls = await page.evaluate(() => [
+    document.querySelectorAll('input[type=button]').length,
+    document.forms.length,
+    document.querySelector('input[type=button]')?.value ?? null,
+  ]);
+  assert.deepEqual(controls, solve ? [1, 1, 'Solve It For Me'] : [0, 0, null], 'buttons, forms, label');
+
+  let pieces = first.pieces;
+  await pixelsShow(pieces, 'on load');
+
+  // A first click shows nothing; the second swaps exactly the two cells, in either direction.
+  for (const [a, b] of [[0, count - 1], [Math.floor(count / 2), 1]]) {
+    await press(page, a);
+    assert.deepEqual(await shown(page), pieces, `a first click on cell ${a} changed the table`);
+    await press(page, b);
+    pieces = swapped(pieces, a, b);
+    assert.deepEqual(await shown(page), pieces, `clicks on cells ${a} and ${b} did not swap them`);
+    await pixelsShow(pieces, `after swapping cells ${a} and ${b}`);
+  }
+  const same = n + 1;
+  await press(page, same);
+  await press(page, same);
+  assert.deepEqual(await shown(page), pieces, `two clicks on cell ${same} changed the table`);
+
+  if (engine.touch) {
+    // Both taps of a quick double tap reach the page (no zoom takes them), and undo each other.
+    await press(page, same, 2);
+    assert.deepEqual(await shown(page), pieces, `a double tap on cell ${same} changed the table`);
+    await pixelsShow(pieces, `after a double tap on cell ${same}`);
+  }
+
+  if (solve) {
+    // A first click made before solving stays pending: the next click after it completes it.
+    const p = 2;
+    const q = count - 2;
+    await press(page, p);
+    await page.clickButton();
+    // The button's handler runs in the click, but a tap may reach the page a little later.
+    const solved = [...Array(count).keys()];
+    const inPlace = async () => (await shown(page)).every((piece, k) => piece === k);
+    await until('the button has put every piece in place', inPlace).catch(() => {});
+    assert.deepEqual(await shown(page), solved, 'the button did not put every piece in place');
+    await pixelsShow(solved, 'solved');
+
+    await press(page, q);
+    const expected = [...solved];
+    expected[q] = pieces[p]; // what cell p showed at the first click, before solving
+    expected[p] = q;
+    assert.deepEqual(await shown(page), expected, 'the click pending before solving was lost');
+  }
+  await noErrors('playing');
+
+  // Reloading starts again from a fresh random rotation.
+  let offset = first.offset;
+  for (let tries = 0; tries < kReloadTries && offset === first.offset; ++tries) ({ offset } = await load());
+  assert.notEqual(offset, first.offset, `${kReloadTries} reloads all showed rotation ${first.offset}`);
+  await noErrors('reloading');
+}
+
+async function inPage(check) {
+  const page = await engine.newPage();
   try {
-    // Every cell shows a piece that loaded, each piece once, as a rotation of the scramble order.
-    const loadScrambled = async () => {
-      const found = await cells(page);
-      assert.equal(found.length, count, 'number of images on the page');
-      found.forEach((cell, i) =>
-        assert.ok(cell.width === pw && cell.height === ph,
-          `cell ${i} (${cell.src.split('/').pop()}) is ${cell.width}x${cell.height}, not ${pw}x${ph}`));
-      const pieces = found.map((cell) => pieceOf(cell.src));
-      const offset = rotationOffset(pieces, order);
-      assert.notEqual(offset, -1, `the cells show ${pieces} , no rotation of the scramble order`);
-      return { pieces, offset };
-    };
-
-    await page.goto(pathToFileURL(join(folder, 'index.html')).href);
-    const first = await loadScrambled();
-    assert.deepEqual(errors, [], 'errors while loading');
-
-    const box = await page.locator('table').boundingBox();
-    assert.deepEqual([box.width, box.height], [n * pw, n * ph], 'the table is not exactly the pieces, edge to edge');
-
-    assert.equal(await page.locator('input[type=button]').count(), solve ? 1 : 0, 'number of buttons');
-    assert.equal(await page.locator('form').count(), solve ? 1 : 0, 'number of forms');
-
-    // A first click shows nothing; the second swaps exactly the two cells, in either direction.
-    let pieces = first.pieces;
-    for (const [a, b] of [[0, count - 1], [Math.floor(count / 2), 1]]) {
-      await clickCell(page, a);
-      assert.deepEqual(await shown(page), pieces, `a first click on cell ${a} changed the table`);
-      await clickCell(page, b);
-      pieces = swapped(pieces, a, b);
-      assert.deepEqual(await shown(page), pieces, `clicks on cells ${a} and ${b} did not swap them`);
-    }
-    const same = n + 1;
-    await clickCell(page, same);
-    await clickCell(page, same);
-    assert.deepEqual(await shown(page), pieces, `two clicks on cell ${same} changed the table`);
-
-    if (solve) {
-      // A first click made before solving stays pending: the next click after it completes it.
-      const p = 2;
-      const q = count - 2;
-      await clickCell(page, p);
-      const button = page.locator('input[type=button]');
-      assert.equal(await button.getAttribute('value'), 'Solve It For Me');
-      await button.click();
-      const solved = [...Array(count).keys()];
-      assert.deepEqual(await shown(page), solved, 'the button did not put every piece in place');
-
-      // The solved table looks like the picture's used area.
-      // The table may sit at a fractional height below the heading; its pictures are painted
-      // snapped to whole pixels.
-      const clip = { x: Math.round(box.x), y: Math.round(box.y), width: n * pw, height: n * ph };
-      const shot = decodePng(await page.screenshot({ clip }));
-      assert.deepEqual([shot.width, shot.height], [n * pw, n * ph], 'screenshot size');
-      // Piece by piece, so that one piece out of place cannot hide in the average.
-      let worst = { error: 0, k: -1 };
-      for (let k = 0; k < count; ++k) {
-        const area = { x: (k % n) * pw, y: Math.floor(k / n) * ph, width: pw, height: ph };
-        const error = meanAbsoluteError(shot, source, area);
-        if (error > worst.error) worst = { error, k };
-      }
-      console.log(`# ${n}x${n} solved: worst piece ${worst.k} off by ${worst.error.toFixed(2)} per channel`);
-      assert.ok(worst.error < kScreenshotTolerance,
-        `the solved table differs from the picture at cell ${worst.k} by ${worst.error.toFixed(2)} per channel`);
-
-      await clickCell(page, q);
-      const expected = [...solved];
-      expected[q] = pieces[p]; // what cell p showed at the first click, before solving
-      expected[p] = q;
-      assert.deepEqual(await shown(page), expected, 'the click pending before solving was lost');
-    }
-
-    // Reloading starts again from a fresh random rotation.
-    let offset = first.offset;
-    for (let tries = 0; tries < kReloadTries && offset === first.offset; ++tries) {
-      await page.reload();
-      ({ offset } = await loadScrambled());
-    }
-    assert.notEqual(offset, first.offset, `${kReloadTries} reloads all showed rotation ${first.offset}`);
-    assert.deepEqual(errors, [], 'errors while playing');
+    await check(page);
   } finally {
     await page.close();
   }
 }
 
-describe('every written puzzle plays', () => {
+describe(`every written puzzle plays in ${options.engine}`, () => {
   for (let n = 3; n <= 9; ++n) {
     for (const solve of [false, true]) {
       test(`${n}x${n}${solve ? ' with the solve button' : ''}`, async () => {
@@ -257,45 +306,53 @@ describe('every written puzzle plays', () => {
         const pw = Math.floor(source.width / n);
         const ph = Math.floor(source.height / n);
         assert.equal(stdout, `wrote ${n * n} pieces of ${pw}x${ph}, white.jpg and index.html to ${folder}\n`);
-        await checkPuzzle(folder, n, solve);
+        assert.deepEqual(pageOrder(readFileSync(join(folder, 'index.html'), 'latin1')), sizes.get(n),
+          'the page carries a scramble order other than the size table');
+        await inPage((page) => checkPuzzle(page, folder, n, solve));
       });
     }
   }
 });
 
-// The checks above must be able to fail: broken copies of a good puzzle are caught.
-describe('a broken puzzle is caught', () => {
+// The checks above must be able to fail: broken copies of a good puzzle are caught, each by the
+// check meant for it.
+describe(`a broken puzzle is caught in ${options.engine}`, () => {
   let good;
   before(async () => {
     good = join(work, 'good');
     await makePuzzle(join(work, 'picture.jpg'), good, 4, true);
   });
 
-  function brokenCopy(name, breakIt) {
-    const folder = join(work, name);
-    cpSync(good, folder, { recursive: true });
-    breakIt(folder);
-    return folder;
+  function editPage(dir, from, to) {
+    const page = join(dir, 'index.html');
+    const html = readFileSync(page, 'latin1');
+    const broken = html.replace(from, to);
+    assert.notEqual(broken, html, `the page holds no ${JSON.stringify(from)} to break`);
+    writeFileSync(page, broken, 'latin1');
   }
 
-  test('a missing piece file', async () => {
-    const folder = brokenCopy('missing-piece', (dir) => unlinkSync(join(dir, 'Image5.jpg')));
-    await assert.rejects(checkPuzzle(folder, 4, true), /is 0x0, not|errors while loading/);
-  });
-
-  test('a piece file holding another piece', async () => {
-    const folder = brokenCopy('wrong-piece', (dir) => copyFileSync(join(dir, 'Image6.jpg'), join(dir, 'Image9.jpg')));
-    await assert.rejects(checkPuzzle(folder, 4, true), /differs from the picture/);
-  });
-
-  test('a click that does not swap', async () => {
-    const folder = brokenCopy('no-swap', (dir) => {
-      const page = join(dir, 'index.html');
-      const html = readFileSync(page, 'latin1');
-      const broken = html.replace('document.images[imgpos].src=im', 'document.images[imgpos].src=imgres');
-      assert.notEqual(broken, html);
-      writeFileSync(page, broken, 'latin1');
+  const broken = [
+    ['a missing piece file', /is 0x0, not|script errors while loading/,
+      (dir) => unlinkSync(join(dir, 'Image5.jpg'))],
+    ['a piece file holding another piece', /on load: cell \d+ shows something else than piece 9/,
+      (dir) => copyFileSync(join(dir, 'Image6.jpg'), join(dir, 'Image9.jpg'))],
+    ['a swap that moves one piece only', /did not swap them/,
+      (dir) => editPage(dir, 'document.images[imgpos].src=im', 'document.images[imgpos].src=imgres')],
+    ['a piece twice in the scramble order', /piece \d+ shows in cells \d+ and \d+/,
+      (dir) => editPage(dir, /var a="(\d+),(\d+),/, 'var a="$1,$1,')],
+    ['a script error while loading', /script errors while loading/,
+      (dir) => editPage(dir, '\r}\r\r}\r\rfunction doit', '\r}\rcheck.lost.here=1\r}\r\rfunction doit')],
+    ['a script error on a click', /script errors while playing/,
+      (dir) => editPage(dir, "cnt='1'\r}", "cnt='1'\rcheck.lost.here=1\r}")],
+    ['a DOCTYPE, which opens gaps between the rows', /a gap between the rows/,
+      (dir) => editPage(dir, '<HTML>', '<!DOCTYPE html>\r<HTML>')],
+  ];
+  for (const [name, caught, breakIt] of broken) {
+    test(name, async () => {
+      const folder = join(work, name.replaceAll(/\W+/g, '-'));
+      cpSync(good, folder, { recursive: true });
+      breakIt(folder);
+      await inPage((page) => assert.rejects(checkPuzzle(page, folder, 4, true), caught));
     });
-    await assert.rejects(checkPuzzle(folder, 4, true), /did not swap them/);
-  });
+  }
 });
