@@ -4,7 +4,22 @@
 
 namespace puzzle {
 
-// slice() lives in slicer.cpp.
+namespace {
+
+class FolderSink final : public PieceSink {
+public:
+    explicit FolderSink(platform::StagedFolder& folder)
+        : m_folder(folder) {}
+    bool put(const QString& name, const QByteArray& bytes) override {
+        return m_folder.write(name, bytes);
+    }
+    QString errorString() const override { return m_folder.errorString(); }
+
+private:
+    platform::StagedFolder& m_folder;
+};
+
+} // namespace
 
 ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks) {
@@ -18,7 +33,8 @@ ProjectOutcome writeProject(platform::Source& source, int n, const QString& fold
     ProjectOutcome outcome;
     outcome.pictureSize = source.size();
     platform::StagedFolder out(folder);
-    const SliceOutcome sliced = slice(source, n, out, callbacks);
+    FolderSink sink(out);
+    const SliceOutcome sliced = slice(source, n, sink, callbacks);
     if (!sliced.ok) {
         outcome.error = sliced.error;
         return outcome;

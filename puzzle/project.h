@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/picturesource.h"
+#include "puzzle/slicer.h"
 
 #include <QImage>
 #include <QSize>
@@ -8,29 +9,7 @@
 
 #include <functional>
 
-namespace platform {
-class StagedFolder;
-}
-
 namespace puzzle {
-
-// What the slicing reports while it goes: each piece in index order (from the calling thread),
-// and the cooperative yield after each piece and each row.
-struct SliceCallbacks {
-    std::function<void(int k, const QImage& piece)> preview;
-    std::function<void()> yield;
-};
-
-struct SliceOutcome {
-    bool ok = false;
-    QString error;   // one short line, when it failed
-    QSize pieceSize; // PW x PH
-};
-
-// Trims `source` at its right and bottom edges so both sides divide by `n`, cuts it into n*n pieces
-// "Image<k>.jpg" on a white ground, then the all-white "white.jpg", all staged into `out`.
-SliceOutcome slice(platform::Source& source, int n, platform::StagedFolder& out,
-                   const SliceCallbacks& callbacks = {});
 
 struct ProjectOutcome {
     bool ok = false;

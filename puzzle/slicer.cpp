@@ -1,7 +1,7 @@
 // The slicing pass. The calling thread decodes the picture a few dozen rows at a time into a small
 // ring of buffers; two workers feed those rows to one JPEG encoder per column of pieces, so that
 // encoding overlaps decoding and a band of pieces is never held whole. Finished pieces come back
-// to the calling thread, which shows and stages them strictly in index order. Memory stays at the
+// to the calling thread, which shows and hands them on strictly in index order. Memory stays at the
 // ring, the encoders and the encoded bytes of about one row of pieces, whatever the picture's
 // size, for a source that decodes band by band.
 //
@@ -10,12 +10,12 @@
 // conversion back, which leaves the decoding thread, the one that cannot be shared, only the
 // entropy decoding and the inverse DCT. Where a piece lines up with the stored chroma, its chroma
 // is copied; elsewhere it is the 2x2 average the encoder would have taken of the pixels.
-#include "puzzle/project.h"
+#include "puzzle/slicer.h"
 
 #include "platform/interrupt.h"
 #include "platform/jpegencode.h"
 #include "platform/jpegsource.h"
-#include "platform/stagedfolder.h"
+#include "puzzle/planefeed.h"
 
 #include <QIODevice>
 #include <QPainter>
@@ -56,13 +56,6 @@ QString noMemoryForRows(int rows) {
     return QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
 }
 
-QRgb rgbOf(int y, int cb, int cr) {
-    const double b = cb - 128.0, r = cr - 128.0;
-    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
-    return qRgb(channel(y + 1.402 * r), channel(y - 0.344136 * b - 0.714136 * r),
-                channel(y + 1.772 * b));
-}
-
 struct Slot {
     std::unique_ptr<uchar[]> memory;
     QImage image;          // RGB32 feed: the rows, opaque, full width
@@ -72,28 +65,12 @@ struct Slot {
     int pending = 0; // columns that have yet to read it
 };
 
-// One block row of a piece (16 luma rows, 8 of each chroma) being put together from the slots
-// for the plane feed, and what it takes to map the picture's chroma onto the piece's.
-struct PieceBlock {
-    int lumaWidth = 0, chromaWidth = 0; // padded row lengths
-    std::vector<uchar> y, cb, cr; // platform::JpegEncoder::kPlaneRows rows, half as many of chroma
-    int rows = 0;                 // luma rows in it so far
-    // The picture's chroma samples for this column's pixels: from `first`, `count` of them; the
-    // piece's chroma sample i averages samples near[i] and far[i] (the same one when aligned).
-    qsizetype first = 0;
-    int count = 0;
-    std::vector<int> near, far;
-    bool aligned = false;
-    std::vector<uchar> evenCb, evenCr; // the picture's chroma under the last even piece row
-    int evenRow = -1;                  // the picture's chroma row it came from
-};
-
 struct Column {
     platform::JpegEncoder encoder;
     int next = 0; // the chunk it reads next
     bool busy = false;
-    QImage preview; // the piece being made, when previews are wanted
-    PieceBlock block;
+    QImage preview;                  // the piece being made, when previews are wanted
+    std::unique_ptr<PlaneFeed> feed; // the plane feed's state for the piece being made
 };
 
 struct Finished {
@@ -104,7 +81,7 @@ struct Finished {
 
 class Pass {
 public:
-    Pass(platform::Source& source, int n, QSize piece, platform::StagedFolder& out,
+    Pass(platform::Source& source, int n, QSize piece, PieceSink& out,
          const SliceCallbacks& callbacks)
         : m_source(source)
         , m_planes(dynamic_cast<platform::JpegPlanes*>(&source))
@@ -252,11 +229,8 @@ private:
         if (m_callbacks.preview)
             m_callbacks.preview(piece.k, piece.preview);
         const QString name = pieceName(piece.k);
-        QIODevice* device = m_out.open(name);
-        if (!device)
+        if (!m_out.put(name, piece.file))
             return m_out.errorString();
-        if (device->write(piece.file) != piece.file.size())
-            return QStringLiteral("Could not write %1: %2").arg(name, device->errorString());
         yield();
         if (piece.k % m_n == m_n - 1)
             yield();
@@ -385,133 +359,17 @@ private:
                                 std::size_t(m_pw) * 4);
             return {};
         }
+        if (!column.feed)
+            column.feed = std::make_unique<PlaneFeed>(m_layout, m_pw, m_ph);
+        if (pieceTop == 0)
+            column.feed->start(c);
+        QImage* preview = m_callbacks.preview ? &column.preview : nullptr;
         for (int i = 0; i < count; ++i)
-            if (QString error = feedPlaneRow(column, c, slot, y + i, pieceTop + i);
+            if (QString error = column.feed->addRow(slot.planes, slot.top, y + i, pieceTop + i,
+                                                    column.encoder, preview);
                 !error.isEmpty())
                 return error;
         return {};
-    }
-
-    // Sets up the block of column c for a new piece.
-    void startBlock(PieceBlock& block, int c) const {
-        const int hx = m_layout.hx;
-        const qsizetype x0 = qsizetype(c) * m_pw;
-        block.lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
-        block.chromaWidth = platform::JpegEncoder::chromaWidth(m_pw);
-        block.y.resize(std::size_t(block.lumaWidth) * platform::JpegEncoder::kPlaneRows);
-        block.cb.resize(std::size_t(block.chromaWidth) * platform::JpegEncoder::kPlaneRows / 2);
-        block.cr.resize(block.cb.size());
-        block.rows = 0;
-        block.first = x0 / hx;
-        block.count = int((x0 + m_pw - 1) / hx - block.first + 1);
-        const int samples = (m_pw + 1) / 2;
-        block.near.resize(std::size_t(samples));
-        block.far.resize(std::size_t(samples));
-        block.aligned = true;
-        for (int i = 0; i < samples; ++i) {
-            const int nearOne = int((x0 + 2 * i) / hx - block.first);
-            const int farOne = int((x0 + std::min(2 * i + 1, m_pw - 1)) / hx - block.first);
-            block.near[std::size_t(i)] = nearOne;
-            block.far[std::size_t(i)] = farOne;
-            block.aligned = block.aligned && nearOne == i && farOne == i;
-        }
-        block.evenCb.resize(std::size_t(block.count));
-        block.evenCr.resize(std::size_t(block.count));
-        block.evenRow = -1;
-    }
-
-    // Takes row y of the picture, row pieceRow of the piece, into the block of column c, and
-    // hands the block to the encoder once it is full or the piece ends.
-    QString feedPlaneRow(Column& column, int c, const Slot& slot, int y, int pieceRow) {
-        PieceBlock& block = column.block;
-        if (pieceRow == 0)
-            startBlock(block, c);
-        const int inSlot = y - slot.top; // the slot starts on a whole chroma row
-        uchar* luma = block.y.data() + std::size_t(block.lumaWidth) * std::size_t(block.rows);
-        std::memcpy(luma, slot.planes[0] + m_layout.lumaStride * inSlot + qsizetype(c) * m_pw,
-                    std::size_t(m_pw));
-        std::memset(luma + m_pw, luma[m_pw - 1], std::size_t(block.lumaWidth - m_pw));
-
-        const int chromaRow = y / m_layout.vy;
-        const qsizetype chromaAt = m_layout.chromaStride * (inSlot / m_layout.vy) + block.first;
-        const uchar* cb = slot.planes[1] + chromaAt;
-        const uchar* cr = slot.planes[2] + chromaAt;
-        const bool last = pieceRow == m_ph - 1;
-        if (pieceRow % 2 == 0) {
-            std::memcpy(block.evenCb.data(), cb, std::size_t(block.count));
-            std::memcpy(block.evenCr.data(), cr, std::size_t(block.count));
-            block.evenRow = chromaRow;
-        }
-        if (pieceRow % 2 == 1 || last) {
-            // The piece's chroma row for its rows 2j and 2j + 1 (2j alone at an odd end).
-            const int blockRow = block.rows - block.rows % 2;
-            const std::size_t out = std::size_t(block.chromaWidth) * std::size_t(blockRow / 2);
-            const bool sameRow = block.evenRow == chromaRow;
-            mergeChroma(block, block.evenCb.data(), sameRow ? block.evenCb.data() : cb,
-                        block.cb.data() + out);
-            mergeChroma(block, block.evenCr.data(), sameRow ? block.evenCr.data() : cr,
-                        block.cr.data() + out);
-            if (m_callbacks.preview)
-                previewRows(column, pieceRow - block.rows % 2, blockRow, block.rows % 2 + 1);
-        }
-        ++block.rows;
-        if (block.rows < platform::JpegEncoder::kPlaneRows && !last)
-            return {};
-
-        // Below the piece's last row its last rows repeat, as the encoder does with pixels.
-        const uchar* yRows[platform::JpegEncoder::kPlaneRows];
-        const uchar* cbRows[platform::JpegEncoder::kPlaneRows / 2];
-        const uchar* crRows[platform::JpegEncoder::kPlaneRows / 2];
-        for (int i = 0; i < platform::JpegEncoder::kPlaneRows; ++i) {
-            const int row = std::min(i, block.rows - 1);
-            yRows[i] = block.y.data() + std::size_t(block.lumaWidth) * std::size_t(row);
-            if (i % 2 == 0) {
-                const std::size_t at = std::size_t(block.chromaWidth) * std::size_t(row / 2);
-                cbRows[i / 2] = block.cb.data() + at;
-                crRows[i / 2] = block.cr.data() + at;
-            }
-        }
-        block.rows = 0;
-        if (!column.encoder.writePlanes(yRows, cbRows, crRows))
-            return column.encoder.error();
-        return {};
-    }
-
-    // One chroma row of the piece from the picture's chroma under its two luma rows: the 2x2
-    // average the encoder takes of pixels, a plain copy where the piece lines up with the
-    // picture's chroma.
-    static void mergeChroma(const PieceBlock& block, const uchar* even, const uchar* odd,
-                            uchar* out) {
-        const int samples = int(block.near.size());
-        if (block.aligned && even == odd) {
-            std::memcpy(out, even, std::size_t(samples));
-        } else if (block.aligned) {
-            for (int i = 0; i < samples; ++i) // (2a + 2b + bias) >> 2, bias going 1, 2, 1, ...
-                out[i] = uchar((even[i] + odd[i] + (i & 1)) >> 1);
-        } else {
-            int bias = 1;
-            for (int i = 0; i < samples; ++i) {
-                const int a = block.near[std::size_t(i)], b = block.far[std::size_t(i)];
-                out[i] = uchar((even[a] + even[b] + odd[a] + odd[b] + bias) >> 2);
-                bias ^= 3;
-            }
-        }
-        std::memset(out + samples, out[samples - 1], std::size_t(block.chromaWidth - samples));
-    }
-
-    // `count` rows of the preview, rows pieceRow... of the piece, from the block's row blockRow.
-    void previewRows(Column& column, int pieceRow, int blockRow, int count) const {
-        const PieceBlock& block = column.block;
-        const std::size_t chroma = std::size_t(block.chromaWidth) * std::size_t(blockRow / 2);
-        const uchar* cb = block.cb.data() + chroma;
-        const uchar* cr = block.cr.data() + chroma;
-        for (int i = 0; i < count; ++i) {
-            const uchar* luma =
-                block.y.data() + std::size_t(block.lumaWidth) * std::size_t(blockRow + i);
-            auto* line = reinterpret_cast<QRgb*>(column.preview.scanLine(pieceRow + i));
-            for (int x = 0; x < m_pw; ++x)
-                line[x] = rgbOf(luma[x], cb[x / 2], cr[x / 2]);
-        }
     }
 
     static QString cannotEncode(int k, const QString& why) {
@@ -533,7 +391,7 @@ private:
     platform::JpegPlanes* m_planes; // null: RGB32 rows
     platform::PlaneLayout m_layout;
     const int m_n, m_pw, m_ph, m_width, m_height;
-    platform::StagedFolder& m_out;
+    PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
     int m_chunkRows = 16;
     qsizetype m_slotBytes = 0;
@@ -560,7 +418,7 @@ SliceOutcome failed(QString error) {
 
 } // namespace
 
-SliceOutcome slice(platform::Source& source, int n, platform::StagedFolder& out,
+SliceOutcome slice(platform::Source& source, int n, PieceSink& out,
                    const SliceCallbacks& callbacks) {
     const QSize size = source.size();
     const int pw = n > 0 ? size.width() / n : 0;
@@ -588,7 +446,7 @@ SliceOutcome slice(platform::Source& source, int n, platform::StagedFolder& out,
         blank.fill(Qt::white);
         callbacks.preview(-1, blank);
     }
-    if (!out.write(QStringLiteral("white.jpg"), white))
+    if (!out.put(QStringLiteral("white.jpg"), white))
         return failed(out.errorString());
 
     SliceOutcome outcome;

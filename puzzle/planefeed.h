@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/jpegencode.h"
+#include "platform/jpegsource.h"
+
+#include <QImage>
+#include <QString>
+
+#include <vector>
+
+namespace puzzle {
+
+// Where a piece's chroma samples come from in the picture's stored chroma: the piece's sample i
+// averages the picture's samples near[i] and far[i] of its two luma rows (the same one where the
+// piece lines up with the stored chroma).
+struct ChromaMap {
+    std::vector<int> near, far;
+    bool aligned = false;
+    int outWidth = 0; // the encoder's padded chroma row
+};
+
+// One chroma row of a piece from the picture's chroma under its two luma rows (`even`, `odd`; the
+// same row when the picture's chroma covers both): the 2x2 average the encoder would have taken of
+// the pixels, a plain copy where the piece lines up with the stored chroma. Padded to outWidth.
+void mergeChroma(const ChromaMap& map, const uchar* even, const uchar* odd, uchar* out);
+
+// The map for a piece `width` wide whose left edge is picture column x0, of a picture whose
+// chroma has one sample for `hx` luma columns.
+ChromaMap chromaMap(qsizetype x0, int width, int hx);
+
+// Puts the pieces of one column together from a JPEG's stored planes, a block row (16 luma rows,
+// 8 of each chroma) at a time, for an encoder that takes 4:2:0 planes. Owned by one worker at a
+// time.
+class PlaneFeed {
+public:
+    PlaneFeed(const platform::PlaneLayout& layout, int pieceWidth, int pieceHeight);
+
+    // A new piece of column c begins.
+    void start(int c);
+    // Takes row y of the picture, row pieceRow of the piece, from `planes` (Y, Cb, Cr) whose first
+    // row is picture row `top` (a whole chroma row), and hands the block to `encoder` once it is
+    // full or the piece ends; rows of `preview`, when given, are filled as they are made.
+    QString addRow(const uchar* const planes[3], int top, int y, int pieceRow,
+                   platform::JpegEncoder& encoder, QImage* preview);
+
+private:
+    void previewRows(QImage& preview, int pieceRow, int blockRow, int count) const;
+
+    platform::PlaneLayout m_layout;
+    int m_pw, m_ph;
+    int m_column = 0;
+    int m_lumaWidth = 0;
+    std::vector<uchar> m_y, m_cb, m_cr; // one block row, chroma at half size each way
+    int m_rows = 0;                     // luma rows in it so far
+    ChromaMap m_map;
+    qsizetype m_first = 0; // the picture's first chroma sample under the column, and how many
+    int m_count = 0;
+    std::vector<uchar> m_evenCb, m_evenCr; // the picture's chroma under the last even piece row
+    int m_evenRow = -1;                    // the picture's chroma row it came from
+};
+
+} // namespace puzzle

@@ -1,0 +1,46 @@
+#pragma once
+
+// The slicing pass. The calling thread decodes the picture a few dozen rows at a time into a small
+// ring of buffers; two workers feed those rows to one JPEG encoder per column of pieces, so that
+// encoding overlaps decoding and a band of pieces is never held whole. Finished pieces come back
+// to the calling thread, which shows and hands them on strictly in index order.
+
+#include "platform/picturesource.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+namespace puzzle {
+
+// What the slicing reports while it goes: each piece in index order (from the calling thread),
+// and the cooperative yield after each piece and each row.
+struct SliceCallbacks {
+    std::function<void(int k, const QImage& piece)> preview;
+    std::function<void()> yield;
+};
+
+struct SliceOutcome {
+    bool ok = false;
+    QString error;   // one short line, when it failed
+    QSize pieceSize; // PW x PH
+};
+
+// Where the finished files go, in the order they are made.
+class PieceSink {
+public:
+    virtual ~PieceSink() = default;
+    // False with errorString() set when the file cannot be taken.
+    virtual bool put(const QString& name, const QByteArray& bytes) = 0;
+    virtual QString errorString() const = 0;
+};
+
+// Trims `source` at its right and bottom edges so both sides divide by `n`, cuts it into n*n pieces
+// "Image<k>.jpg" on a white ground, then the all-white "white.jpg", all handed to `out`.
+SliceOutcome slice(platform::Source& source, int n, PieceSink& out,
+                   const SliceCallbacks& callbacks = {});
+
+} // namespace puzzle
