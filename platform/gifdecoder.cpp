@@ -18,7 +18,6 @@ namespace platform {
 
 namespace {
 
-const QString kFileEnds = QStringLiteral("the file ends before the picture does");
 const QString kDataEnds = QStringLiteral("the data ends before the picture does");
 const QString kDamaged = QStringLiteral("the data is damaged");
 
@@ -82,7 +81,7 @@ public:
     }
 
     // Why the data stopped.
-    QString ended() const { return m_failed ? m_device.errorString() : kFileEnds; }
+    QString ended() const { return m_failed ? m_device.errorString() : endsEarly(); }
 
 private:
     QIODevice& m_device;
@@ -190,7 +189,7 @@ bool GifDecoder::read(QIODevice& device, qint64 byteCap) {
             return readFrame(in, codeSize);
         }
     } catch (const std::bad_alloc&) {
-        return fail(QStringLiteral("not enough memory"));
+        return fail(notEnoughMemory());
     }
 }
 

@@ -13,12 +13,6 @@
 namespace platform {
 namespace {
 
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_BGRX;
-#else
-constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_XRGB;
-#endif
-
 // Collects the encoded bytes in one growing block, kept from picture to picture. Growing never
 // throws: when memory runs out, libjpeg's error path is taken.
 struct MemoryDestination {
@@ -119,7 +113,7 @@ bool JpegEncoder::begin(int width, int height, Input input) {
             c.image_width = JDIMENSION(width);
             c.image_height = JDIMENSION(height);
             c.input_components = input == Input::Planes ? 3 : 4;
-            c.in_color_space = input == Input::Planes ? JCS_YCbCr : kRgb32Layout;
+            c.in_color_space = input == Input::Planes ? JCS_YCbCr : jpeg::kRgb32Layout;
             jpeg_set_defaults(&c); // 4:2:0, as the planes come
             jpeg_set_quality(&c, kQuality, TRUE);
             c.raw_data_in = input == Input::Planes ? TRUE : FALSE;

@@ -48,6 +48,13 @@ inline bool acceptedWarning(const jpeg_error_mgr& err) {
     }
 }
 
+// QImage::Format_RGB32 as libjpeg-turbo names it: 0xffRRGGBB in memory order.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+inline constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_BGRX;
+#else
+inline constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_XRGB;
+#endif
+
 // libjpeg-turbo's advice against files whose scans only cost time: each scan of a progressive
 // file is a pass over every coefficient, and a few hundred are more than any encoder writes.
 inline constexpr int kMaxScans = 500;

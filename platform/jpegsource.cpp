@@ -17,17 +17,8 @@
 namespace platform {
 namespace {
 
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_BGRX; // 0xffRRGGBB in memory order
-#else
-constexpr J_COLOR_SPACE kRgb32Layout = JCS_EXT_XRGB;
-#endif
-
-const QString kEndsEarly = QStringLiteral("the file ends before the picture does");
-
 QString failure(const QString& path, const QString& reason) {
-    return QStringLiteral("Could not read the picture %1: %2")
-        .arg(QDir::toNativeSeparators(path), reason);
+    return unreadablePicture(QDir::toNativeSeparators(path), reason);
 }
 
 // Reads the picture file in blocks, each reader at its own offset. At its end the data is followed
@@ -122,16 +113,16 @@ public:
         const jpeg_decompress_struct& c = m_cinfo;
         if (c.progressive_mode) {
             if (!c.coef_bits)
-                return kEndsEarly;
+                return endsEarly();
             for (int ci = 0; ci < c.num_components; ++ci)
                 for (int k = 0; k < DCTSIZE2; ++k)
                     if (c.coef_bits[ci][k] != 0)
-                        return kEndsEarly;
+                        return endsEarly();
             return {};
         }
         for (int ci = 0; ci < c.num_components; ++ci)
             if (!(m_progress.scanned & (1u << ci)))
-                return kEndsEarly;
+                return endsEarly();
         return {};
     }
 
@@ -204,7 +195,7 @@ QString checkComplete(const std::shared_ptr<const platform::PictureFile>& file) 
             if (width > row.size()) {
                 wide.reset(new (std::nothrow) JSAMPLE[width]);
                 if (!wide)
-                    return QStringLiteral("not enough memory");
+                    return notEnoughMemory();
                 rows[0] = wide.get();
             }
             read = decoder.run([&rows](jpeg_decompress_struct& d) {
@@ -249,7 +240,7 @@ public:
                 band.format() != QImage::Format_RGB32 || !band.isDetached())
                 band = QImage(m_size.width(), rows, QImage::Format_RGB32);
             if (band.isNull()) {
-                error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+                error = noMemoryForRows(rows);
                 return false;
             }
             uchar* bits = band.bits();
@@ -349,7 +340,9 @@ private:
         }
         m_mode = mode;
         jpeg_decompress_struct& c = m_decoder.cinfo();
-        c.out_color_space = mode == Mode::Planes ? JCS_YCbCr : m_cmyk ? JCS_CMYK : kRgb32Layout;
+        c.out_color_space = mode == Mode::Planes ? JCS_YCbCr
+                            : m_cmyk             ? JCS_CMYK
+                                                 : jpeg::kRgb32Layout;
         c.raw_data_out = mode == Mode::Planes ? TRUE : FALSE;
         if (!m_decoder.run([](jpeg_decompress_struct& d) { jpeg_start_decompress(&d); })) {
             error = failure(m_path, m_decoder.error());

@@ -14,8 +14,7 @@ namespace platform {
 namespace {
 
 DecodedPicture failure(const QString& path, const QString& reason) {
-    return {QImage(), QStringLiteral("Could not read the picture %1: %2")
-                          .arg(QDir::toNativeSeparators(path), reason)};
+    return {QImage(), unreadablePicture(QDir::toNativeSeparators(path), reason)};
 }
 
 bool isGif(const PictureFile& file) {
@@ -43,7 +42,7 @@ DecodedPicture wholeGif(const PictureFile& file) {
     const GifDecoder& gif = *opened.gif;
     QImage image(gif.size(), gif.hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
-        return failure(file.path(), QStringLiteral("not enough memory"));
+        return failure(file.path(), notEnoughMemory());
     gif.renderRows(0, image.height(), image.bits(), image.bytesPerLine());
     return {image, QString()};
 }
@@ -57,13 +56,13 @@ DecodedPicture wholeJpeg(const std::shared_ptr<const PictureFile>& file) {
     Source& source = *jpeg.source;
     QImage stored(source.size(), QImage::Format_RGB32);
     if (stored.isNull())
-        return failure(file->path(), QStringLiteral("not enough memory"));
+        return failure(file->path(), notEnoughMemory());
     QString error;
     if (!source.nextRows(stored.height(), stored, error))
         return {QImage(), error};
     QImage shown = oriented(stored, jpeg.orientation);
     if (shown.isNull())
-        return failure(file->path(), QStringLiteral("not enough memory"));
+        return failure(file->path(), notEnoughMemory());
     return {shown, QString()};
 }
 
@@ -96,7 +95,7 @@ DecodedPicture openAsPicture(const std::shared_ptr<const PictureFile>& file) {
             return wholeGif(*file);
         return wholeJpeg(file);
     } catch (const std::bad_alloc&) {
-        return failure(file->path(), QStringLiteral("not enough memory"));
+        return failure(file->path(), notEnoughMemory());
     }
 }
 
@@ -116,7 +115,7 @@ OpenedGif openGif(const PictureFile& file) {
     } catch (const std::bad_alloc&) {
         OpenedGif opened;
         opened.isGif = true;
-        opened.error = failure(file.path(), QStringLiteral("not enough memory")).error;
+        opened.error = failure(file.path(), notEnoughMemory()).error;
         return opened;
     }
 }

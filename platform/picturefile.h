@@ -15,6 +15,20 @@ inline constexpr qint64 kMaxPixels = 250'000'000;
 // larger than that is not read at all.
 inline constexpr qint64 kMaxPictureFileBytes = kMaxPixels * 4;
 
+// The messages of every picture reader, in one place.
+inline QString unreadablePicture(const QString& path, const QString& reason) {
+    return QStringLiteral("Could not read the picture %1: %2").arg(path, reason);
+}
+inline QString endsEarly() {
+    return QStringLiteral("the file ends before the picture does");
+}
+inline QString notEnoughMemory() {
+    return QStringLiteral("not enough memory");
+}
+inline QString noMemoryForRows(int rows) {
+    return QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+}
+
 // Why a picture of `width` by `height` is not read, whatever its format.
 inline QString tooManyPixels(qint64 width, qint64 height) {
     return QStringLiteral("it is %1 x %2 pixels, more than the %3 megapixels that can be read")

@@ -27,7 +27,7 @@ public:
         }
         band = m_image.copy(0, m_next, m_image.width(), rows);
         if (rows > 0 && band.isNull()) {
-            error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+            error = noMemoryForRows(rows);
             return false;
         }
         m_next += rows;
@@ -60,7 +60,7 @@ public:
                 band.format() != format || !band.isDetached())
                 band = QImage(m_gif->size().width(), rows, format);
             if (band.isNull()) {
-                error = QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
+                error = noMemoryForRows(rows);
                 return false;
             }
             m_gif->renderRows(m_next, rows, band.bits(), band.bytesPerLine());
@@ -84,13 +84,11 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
     // Opened once, here: every reader below reads this one file.
     const auto file = platform::PictureFile::open(path, error);
     if (!file) {
-        error = QStringLiteral("Could not read the picture %1: %2")
-                    .arg(QDir::toNativeSeparators(path), error);
+        error = unreadablePicture(QDir::toNativeSeparators(path), error);
         return nullptr;
     }
     const auto unreadable = [&](const QString& why) {
-        error = QStringLiteral("Could not read the picture %1: %2")
-                    .arg(QDir::toNativeSeparators(path), why);
+        error = unreadablePicture(QDir::toNativeSeparators(path), why);
         return nullptr;
     };
     try {
@@ -119,7 +117,7 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
             return std::make_unique<GifSource>(std::move(gif.gif));
         }
     } catch (const std::bad_alloc&) {
-        return unreadable(QStringLiteral("not enough memory"));
+        return unreadable(notEnoughMemory());
     }
     return unreadable(QStringLiteral("it is not a JPEG or GIF picture"));
 }

@@ -3,24 +3,11 @@
 #include "platform/interaction.h"
 #include "puzzle/page.h"
 
-#include <QRegularExpression>
-
 namespace puzzle {
 
 QString fillPlaceholders(QString text, const SizeRow& row) {
-    const std::pair<std::string_view, QString> fills[] = {
-        {kPieceCountPlaceholder, QString::fromStdString(row.pieceCountText())},
-        {kLastIndexPlaceholder, QString::fromStdString(row.lastPieceIndexText())},
-        {kScramblePlaceholder,
-         QString::fromLatin1(row.scrambleOrder.data(), qsizetype(row.scrambleOrder.size()))},
-    };
-    for (const auto& [placeholder, replacement] : fills) {
-        const QRegularExpression pattern(
-            QString::fromLatin1(placeholder.data(), qsizetype(placeholder.size())));
-        if (text.contains(pattern))
-            text.replace(pattern, replacement);
-    }
-    return text;
+    // The page is plain ASCII; the one routine that fills placeholders works on its bytes.
+    return QString::fromStdString(fillTemplate(text.toStdString(), row));
 }
 
 QString buildTableText(const SizeRow& row, bool solveButton) {

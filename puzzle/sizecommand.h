@@ -13,7 +13,7 @@ public:
     virtual bool solveButtonTicked() const = 0;
 };
 
-// Replaces every ddd, then ppp, then qqq of `text` by the row's texts, by regular expression.
+// Replaces every ddd, then ppp, then qqq of `text` by the row's texts (fillTemplate).
 QString fillPlaceholders(QString text, const SizeRow& row);
 
 // The piece table and the footer for the row.

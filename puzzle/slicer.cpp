@@ -15,6 +15,7 @@
 #include "platform/interrupt.h"
 #include "platform/jpegencode.h"
 #include "platform/jpegsource.h"
+#include "platform/picturefile.h"
 #include "puzzle/planefeed.h"
 
 #include <QIODevice>
@@ -50,10 +51,6 @@ const QString kInterrupted = QStringLiteral("Interrupted before anything was wri
 
 QString noMemory(int pw, int ph) {
     return QStringLiteral("Not enough memory for a piece of %1x%2.").arg(pw).arg(ph);
-}
-
-QString noMemoryForRows(int rows) {
-    return QStringLiteral("Not enough memory for %1 rows of the picture.").arg(rows);
 }
 
 struct Slot {
@@ -159,7 +156,7 @@ private:
         if (!slot.memory) {
             slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes)]);
             if (!slot.memory)
-                return noMemoryForRows(m_chunkRows);
+                return platform::noMemoryForRows(m_chunkRows);
         }
         QString error;
         if (m_planes) {
@@ -195,7 +192,7 @@ private:
         }
         if (slot.image.isNull() || slot.image.width() != m_width ||
             slot.image.height() != slot.rows)
-            return noMemoryForRows(slot.rows);
+            return platform::noMemoryForRows(slot.rows);
         return {};
     }
 
