@@ -1,24 +1,26 @@
 # Front door: `make run` and `make test` set up everything they need on a fresh Debian machine.
-BUILD ?= build
+# The dev preset's folder.
+BUILD := build
 JOBS ?= 2
 CMAKE_ARGS ?=
 CTEST_ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test test-asan fuzz install deb clean format bench
+.PHONY: all deps build run test test-asan fuzz install deb clean format lint bench
 
 all: build
 
 deps:
 	@tools/install-deps.sh build
 
-# Configure once; later runs only build what changed.
+# Configure once (CMakePresets.json: dev in build/, asan in build-asan/); later runs only build
+# what changed.
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake --preset dev $(CMAKE_ARGS)
 
 build: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build --preset dev
 
 run: build
 	$(BUILD)/app/tilemaven
@@ -28,20 +30,18 @@ test-deps:
 	@cd tests/browser && { [ node_modules/.package-lock.json -nt package-lock.json ] || npm ci --no-audit --no-fund; }
 
 test: test-deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS)
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	cmake --build --preset dev
+	ctest --preset dev $(CTEST_ARGS)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer (leaks
 # included; any report fails its test). The browser tests only drive browsers over what the
 # command line writes, which the C++ tests cover already, and are left out; so are the package's
 # tests, which build the package with Debian's own flags, not the sanitizers. The preset turns off
-# -Wmaybe-uninitialized, which GCC gets wrong under the sanitizers (std::regex in libstdc++).
+# -Wmaybe-uninitialized, which GCC gets wrong under the sanitizers.
 test-asan: test-deps
 	cmake --preset asan
-	cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    ctest --test-dir build-asan --output-on-failure -j $(JOBS) -E '^browser_' -LE '^package$$' \
-	    $(CTEST_ARGS)
+	cmake --build --preset asan
+	ctest --preset asan $(CTEST_ARGS)
 
 # libFuzzer over decoding and slicing, for FUZZ_SECONDS; see fuzz/run.sh.
 FUZZ_BUILD ?= build-fuzz
@@ -80,6 +80,13 @@ bench:
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# What CI checks besides the tests: the tree formatted as .clang-format says, and clang-tidy's
+# checks of .clang-tidy over the program's own sources, with no warning left.
+lint: test-deps $(BUILD)/build.ninja
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+	git ls-files 'app/*.cpp' 'platform/*.cpp' 'puzzle/*.cpp' 'ui/*.cpp' | \
+	    xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet
 
 clean:
 	rm -rf $(BUILD)

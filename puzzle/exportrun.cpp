@@ -18,8 +18,9 @@ struct RunFailure {
 
 QStringList pictureFilters() {
     using platform::FileTypes;
+    // Start-up declares the types; a run without them is a fault of its caller.
     if (!FileTypes::pImageJpeg || !FileTypes::pImageGif)
-        platform::FileTypes::Initialize();
+        throw RunFailure{QStringLiteral("The picture types are not declared.")};
     const QString filter = *FileTypes::pImageJpeg + *FileTypes::pImageGif;
     return platform::FileTypeRegistry::instance().nameFilters(filter);
 }

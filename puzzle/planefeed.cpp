@@ -1,6 +1,7 @@
 #include "puzzle/planefeed.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace puzzle {
@@ -11,7 +12,7 @@ constexpr int kRows = platform::JpegEncoder::kPlaneRows;
 
 QRgb rgbOf(int y, int cb, int cr) {
     const double b = cb - 128.0, r = cr - 128.0;
-    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
+    const auto channel = [](double v) { return int(std::clamp(std::lround(v), 0L, 255L)); };
     return qRgb(channel(y + 1.402 * r), channel(y - 0.344136 * b - 0.714136 * r),
                 channel(y + 1.772 * b));
 }

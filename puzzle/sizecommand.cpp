@@ -5,7 +5,7 @@
 
 namespace puzzle {
 
-QString fillPlaceholders(QString text, const SizeRow& row) {
+QString fillPlaceholders(const QString& text, const SizeRow& row) {
     // The page is plain ASCII; the one routine that fills placeholders works on its bytes.
     return QString::fromStdString(fillTemplate(text.toStdString(), row));
 }

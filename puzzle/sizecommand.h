@@ -14,7 +14,7 @@ public:
 };
 
 // Replaces every ddd, then ppp, then qqq of `text` by the row's texts (fillTemplate).
-QString fillPlaceholders(QString text, const SizeRow& row);
+QString fillPlaceholders(const QString& text, const SizeRow& row);
 
 // The piece table and the footer for the row.
 QString buildTableText(const SizeRow& row, bool solveButton);

@@ -13,7 +13,8 @@ for need in "$@"; do
     deb) packages+=(debhelper dpkg-dev build-essential) ;;
     test) packages+=(xvfb xauth desktop-file-utils appstream chromium firefox-esr webkit2gtk-driver
                      nodejs npm libjpeg-turbo-progs clang libclang-rt-14-dev mandoc groff-base
-                     man-db bash-completion debhelper dpkg-dev build-essential lintian) ;;
+                     man-db bash-completion debhelper dpkg-dev build-essential lintian clang-format
+                     clang-tidy) ;;
     bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;

@@ -30,19 +30,18 @@ void placeInWindow(QWidget& control, const QWidget& content, const QRect& window
 
 struct SizeButtonLayout {
     QRect rect;
-    const char* caption;
     void (Window1::*action)();
 };
 
 // Two columns of three, 9x9 centred below them.
 const SizeButtonLayout kSizeButtons[] = {
-    {{61, 202, 55, 20}, "3x3", &Window1::RadioButton1_Action},
-    {{61, 223, 55, 20}, "4x4", &Window1::RadioButton2_Action},
-    {{61, 247, 55, 20}, "5x5", &Window1::RadioButton3_Action},
-    {{119, 202, 48, 20}, "6x6", &Window1::RadioButton4_Action},
-    {{119, 223, 48, 20}, "7x7", &Window1::RadioButton5_Action},
-    {{119, 247, 48, 20}, "8x8", &Window1::RadioButton6_Action},
-    {{93, 273, 53, 20}, "9x9", &Window1::RadioButton7_Action},
+    {{61, 202, 55, 20}, &Window1::RadioButton1_Action},
+    {{61, 223, 55, 20}, &Window1::RadioButton2_Action},
+    {{61, 247, 55, 20}, &Window1::RadioButton3_Action},
+    {{119, 202, 48, 20}, &Window1::RadioButton4_Action},
+    {{119, 223, 48, 20}, &Window1::RadioButton5_Action},
+    {{119, 247, 48, 20}, &Window1::RadioButton6_Action},
+    {{93, 273, 53, 20}, &Window1::RadioButton7_Action},
 };
 static_assert(std::size(kSizeButtons) == puzzle::kSizeCount);
 
@@ -126,7 +125,8 @@ void Window1::CreateControls0() {
         // One parent, so the seven form one exclusive group; none is selected at first.
         auto& button = control<QRadioButton>(*this, name);
         placeInWindow(button, content, layout.rect);
-        button.setText(QString::fromLatin1(layout.caption));
+        const std::string_view caption = puzzle::rowForButton(number - 1)->caption;
+        button.setText(QString::fromLatin1(caption.data(), qsizetype(caption.size())));
         button.setFont(geneva(12, true));
         button.setChecked(false);
         connect(&button, &QRadioButton::clicked, this, layout.action);

@@ -5,6 +5,7 @@
 
 #include "robustness.h"
 
+#include "platform/filetypes.h"
 #include "platform/stagedfolder.h"
 
 #include <QElapsedTimer>
@@ -81,6 +82,7 @@ class TestInterruptions : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
+        platform::InitFileTypes();
         m_picture = testpictures::saveJpeg(largePicture(), m_dir.filePath("large.jpg"), 90);
         QVERIFY(!m_picture.isEmpty());
         m_folder = m_dir.filePath("puzzle");

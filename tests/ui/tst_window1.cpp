@@ -1,5 +1,6 @@
 // The main window and the hidden page window: controls, their states, and what a size click does.
 #include "fakeinteraction.h"
+#include "platform/filetypes.h"
 #include "puzzle/page.h"
 #include "puzzle/sizecommand.h"
 #include "testpictures.h"
@@ -54,6 +55,7 @@ private:
 };
 
 void TestWindow1::init() {
+    platform::InitFileTypes(); // as start-up does, before any window
     m_fake = FakeInteraction();
     platform::setInteraction(&m_fake);
     m_window = std::make_unique<ui::Window1>();
