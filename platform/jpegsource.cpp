@@ -226,7 +226,8 @@ int orientationOf(const jpeg_decompress_struct& cinfo) {
 
 class JpegSource final : public Source, public JpegPlanes {
 public:
-    QSize size() const override { return m_size; }
+    QSize size() const override { return m_orientation >= 5 ? m_size.transposed() : m_size; }
+    int orientation() const override { return m_orientation; }
 
     bool nextRows(int rows, QImage& band, QString& error) override {
         if (rows < 0 || m_next + rows > m_size.height()) {
@@ -287,6 +288,11 @@ public:
         if (!start(Mode::Planes, error))
             return false;
         const PlaneLayout layout = m_layout;
+        if (layout.grey) {
+            const qsizetype chroma = layout.chromaStride * (layout.rowsPerRead / layout.vy);
+            std::memset(cb, 128, std::size_t(chroma));
+            std::memset(cr, 128, std::size_t(chroma));
+        }
         const bool read = m_decoder.run([y, cb, cr, layout](jpeg_decompress_struct& c) {
             JSAMPROW lumaRows[16], cbRows[8], crRows[8];
             for (int i = 0; i < layout.rowsPerRead; ++i)
@@ -308,9 +314,7 @@ public:
     }
 
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
-                            bool checkEveryRow);
-
-    int orientation() const { return m_orientation; }
+                            bool checkEveryRow, bool planesFirst);
 
 private:
     // Ink to light, in place: C, M, Y, K bytes become B, G, R, 0xFF (Format_RGB32). Adobe's
@@ -385,12 +389,22 @@ private:
 // The layout of a single-scan YCbCr JPEG whose chroma is a whole fraction of its luma, when it is
 // one the slicer can take as it is.
 bool storedLayout(jpeg_decompress_struct& c, PlaneLayout& layout) {
-    if (c.jpeg_color_space != JCS_YCbCr || c.num_components != 3 || jpeg_has_multiple_scans(&c))
-        return false;
     const jpeg_component_info* comp = c.comp_info;
+    if (c.jpeg_color_space == JCS_GRAYSCALE && c.num_components == 1) {
+        // Grey takes the 4:2:0 road with neutral chroma: one block row of luma a read.
+        layout.grey = true;
+        layout.hx = 2;
+        layout.vy = 2;
+        layout.rowsPerRead = DCTSIZE * comp[0].v_samp_factor;
+        layout.lumaStride = qsizetype(comp[0].width_in_blocks) * DCTSIZE;
+        layout.chromaStride = (layout.lumaStride / 2 + DCTSIZE - 1) / DCTSIZE * DCTSIZE;
+        return comp[0].v_samp_factor == 1;
+    }
+    if (c.jpeg_color_space != JCS_YCbCr || c.num_components != 3)
+        return false;
+    const int h = comp[0].h_samp_factor, v = comp[0].v_samp_factor;
     if (comp[1].h_samp_factor != 1 || comp[1].v_samp_factor != 1 || comp[2].h_samp_factor != 1 ||
-        comp[2].v_samp_factor != 1 || comp[0].h_samp_factor < 1 || comp[0].h_samp_factor > 2 ||
-        comp[0].v_samp_factor < 1 || comp[0].v_samp_factor > 2)
+        comp[2].v_samp_factor != 1 || (h != 1 && h != 2 && h != 4) || v < 1 || v > 2)
         return false;
     layout.hx = comp[0].h_samp_factor;
     layout.vy = comp[0].v_samp_factor;
@@ -408,7 +422,7 @@ JpegOpening failed(const QString& path, const QString& reason) {
 }
 
 JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>& file,
-                             bool checkEveryRow) {
+                             bool checkEveryRow, bool planesFirst) {
     JpegOpening opening; // whole picture unless shown otherwise
     const QString& path = file->path();
     // Other formats are the whole-picture decoder's to word.
@@ -459,9 +473,10 @@ JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>&
     source->m_planar = storedLayout(c, source->m_layout);
     if (jpeg_has_multiple_scans(&c)) {
         // Such a file is read whole when decoding starts, so its damage shows here, before
-        // anything is written.
+        // anything is written. Its planes serve an upright picture as a single scan's do.
         QString error;
-        if (!source->start(JpegSource::Mode::Pixels, error)) {
+        const bool planes = planesFirst && source->m_planar && source->m_orientation == 1;
+        if (!source->start(planes ? JpegSource::Mode::Planes : JpegSource::Mode::Pixels, error)) {
             opening.verdict = JpegVerdict::Failed;
             opening.error = error;
             return opening;
@@ -478,8 +493,8 @@ JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>&
 } // namespace
 
 JpegOpening openJpegSource(const std::shared_ptr<const platform::PictureFile>& file,
-                           bool checkEveryRow) {
-    return JpegSource::open(file, checkEveryRow);
+                           bool checkEveryRow, bool planesFirst) {
+    return JpegSource::open(file, checkEveryRow, planesFirst);
 }
 
 JpegOpening openJpegSource(const QString& path, bool checkEveryRow) {
@@ -487,7 +502,7 @@ JpegOpening openJpegSource(const QString& path, bool checkEveryRow) {
     const auto file = platform::PictureFile::open(path, error);
     if (!file)
         return {}; // files that are no picture files are the whole-picture decoder's to word
-    return JpegSource::open(file, checkEveryRow);
+    return JpegSource::open(file, checkEveryRow, false);
 }
 
 int exifOrientation(const unsigned char* segment, std::size_t size) {

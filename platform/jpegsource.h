@@ -14,7 +14,8 @@ class PictureFile;
 // The rows of a JPEG as it stores them, before its chroma is upsampled and its colours converted:
 // Y at full size, Cb and Cr at one sample for hx by vy pixels.
 struct PlaneLayout {
-    int hx = 1, vy = 1;       // 1 or 2 each
+    int hx = 1, vy = 1;       // luma samples for one chroma sample: 1, 2 or 4 across, 1 or 2 down
+    bool grey = false;        // no chroma stored: the chroma planes come filled with 128
     int rowsPerRead = 8;      // luma rows one read delivers; chroma rows: rowsPerRead / vy
     qsizetype lumaStride = 0; // bytes from one plane row to the next, padding included
     qsizetype chromaStride = 0;
@@ -25,7 +26,7 @@ struct PlaneLayout {
 class JpegPlanes {
 public:
     virtual ~JpegPlanes() = default;
-    // Whether planes can still be had: a single-scan YCbCr JPEG of which nothing has been read.
+    // Whether planes can still be had: a YCbCr or grey JPEG whose rows have not been asked for.
     virtual bool canReadPlanes() const = 0;
     virtual PlaneLayout planeLayout() const = 0;
     // The next rowsPerRead luma rows and their chroma rows into planes laid out as planeLayout()
@@ -58,8 +59,10 @@ struct JpegOpening {
 // The source's bands are Format_RGB32. When the band handed to nextRows() already is a writable
 // RGB32 image of the full width and of the rows asked for (for instance one over memory of the
 // caller's), the rows are decoded straight into it.
+// A file of several scans is decoded when it is opened, for rows or, with `planesFirst`, for
+// planes where it has them; a single-scan file gives whichever is asked for first.
 JpegOpening openJpegSource(const std::shared_ptr<const platform::PictureFile>& file,
-                           bool checkEveryRow = false);
+                           bool checkEveryRow = false, bool planesFirst = false);
 // The same, opening `path` first.
 JpegOpening openJpegSource(const QString& path, bool checkEveryRow = false);
 

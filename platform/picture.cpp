@@ -54,7 +54,8 @@ DecodedPicture wholeJpeg(const std::shared_ptr<const PictureFile>& file) {
     if (jpeg.verdict != JpegVerdict::Banded)
         return failure(file->path(), QStringLiteral("it is not a JPEG or GIF picture"));
     Source& source = *jpeg.source;
-    QImage stored(source.size(), QImage::Format_RGB32);
+    const QSize size = source.orientation() >= 5 ? source.size().transposed() : source.size();
+    QImage stored(size, QImage::Format_RGB32);
     if (stored.isNull())
         return failure(file->path(), notEnoughMemory());
     QString error;

@@ -92,23 +92,13 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
         return nullptr;
     };
     try {
-        JpegOpening jpeg = openJpegSource(file, check == SourceCheck::EveryRow);
+        JpegOpening jpeg = openJpegSource(file, check == SourceCheck::EveryRow, true);
         if (jpeg.verdict == JpegVerdict::Failed) {
             error = jpeg.error;
             return nullptr;
         }
-        if (jpeg.verdict == JpegVerdict::Banded && jpeg.orientation == 1)
+        if (jpeg.verdict == JpegVerdict::Banded)
             return std::move(jpeg.source);
-        if (jpeg.verdict == JpegVerdict::Banded) {
-            // A turned picture is cut as it is shown, which takes it whole.
-            jpeg.source.reset();
-            DecodedPicture decoded = openAsPicture(file);
-            if (decoded.image.isNull()) {
-                error = decoded.error;
-                return nullptr;
-            }
-            return sourceFromImage(std::move(decoded.image));
-        }
         if (OpenedGif gif = openGif(*file); gif.isGif) {
             if (!gif.gif) {
                 error = gif.error;

@@ -13,7 +13,11 @@ namespace platform {
 class Source {
 public:
     virtual ~Source() = default;
+    // The picture as a viewer shows it.
     virtual QSize size() const = 0;
+    // EXIF's 1 to 8: how the rows that nextRows() gives, the picture as stored, are turned to be
+    // shown. Rows are then size() wide and high, swapped for orientations 5 to 8.
+    virtual int orientation() const { return 1; }
     // The next `rows` rows as an image of the full width (formats RGB32 or ARGB32), continuing
     // where the last call stopped. False with `error` set when the data runs out or is damaged.
     virtual bool nextRows(int rows, QImage& band, QString& error) = 0;

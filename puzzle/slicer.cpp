@@ -85,14 +85,17 @@ public:
         , m_n(n)
         , m_pw(piece.width())
         , m_ph(piece.height())
-        , m_width(source.size().width())
-        , m_height(source.size().height())
+        , m_orientation(source.orientation())
+        , m_width(m_orientation >= 5 ? source.size().height() : source.size().width())
+        , m_height(m_orientation >= 5 ? source.size().width() : source.size().height())
         , m_out(out)
         , m_callbacks(callbacks)
         , m_columns(std::size_t(n)) {
-        if (m_planes && !m_planes->canReadPlanes())
+        if (m_planes && (!m_planes->canReadPlanes() || m_orientation != 1))
             m_planes = nullptr;
-        if (m_planes) {
+        if (m_orientation != 1) {
+            planBands();
+        } else if (m_planes) {
             m_layout = m_planes->planeLayout();
             const qsizetype perRow = m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy;
             const int reads =
@@ -107,7 +110,8 @@ public:
                 int(std::clamp<qsizetype>(kSlotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
             m_slotBytes = rowBytes * m_chunkRows;
         }
-        m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
+        if (m_orientation == 1)
+            m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
     }
 
     ~Pass() { stopWorkers(); }
@@ -127,7 +131,7 @@ public:
         for (int t = 0; t < m_chunks; ++t) {
             if (platform::interrupted())
                 return kInterrupted;
-            Slot& slot = m_slots[std::size_t(t % kSlots)];
+            Slot& slot = m_slots[std::size_t(t % m_ring)];
             if (QString error = waitAndStage([&slot] { return slot.pending == 0; });
                 !error.isEmpty())
                 return error;
@@ -135,8 +139,10 @@ public:
                 return error;
             {
                 std::lock_guard lock(m_mutex);
-                // Rows below the last band are read only so that damage there is found.
-                slot.pending = slot.top < m_n * m_ph ? m_n : 0;
+                // Rows below the pieces are read only so that damage there is found. Every
+                // column still passes over a turned picture's bands outside the cells, so that
+                // the slot comes free for the band after next.
+                slot.pending = m_orientation != 1 || slot.top < m_n * m_ph ? m_n : 0;
                 m_published = t + 1;
             }
             m_toWorkers.notify_all();
@@ -151,8 +157,13 @@ public:
 
 private:
     QString decode(int t, Slot& slot) {
-        slot.top = t * m_chunkRows;
-        slot.rows = std::min(m_chunkRows, m_height - slot.top);
+        if (m_orientation != 1) {
+            slot.top = m_bands[std::size_t(t)].top;
+            slot.rows = m_bands[std::size_t(t)].rows;
+        } else {
+            slot.top = t * m_chunkRows;
+            slot.rows = std::min(m_chunkRows, m_height - slot.top);
+        }
         if (!slot.memory) {
             slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes)]);
             if (!slot.memory)
@@ -263,7 +274,7 @@ private:
                     c = i;
                 }
             }
-            if (column && helper && waiting <= m_n && m_published < m_chunks)
+            if (column && helper && m_orientation == 1 && waiting <= m_n && m_published < m_chunks)
                 column = nullptr;
             if (!column) {
                 if (allDone)
@@ -272,7 +283,7 @@ private:
                 continue;
             }
             column->busy = true;
-            Slot& slot = m_slots[std::size_t(column->next % kSlots)];
+            Slot& slot = m_slots[std::size_t(column->next % m_ring)];
             lock.unlock();
 
             std::vector<Finished> finished;
@@ -309,6 +320,8 @@ private:
     // where bands begin and end. Runs on a worker, without the lock: the column and the slot are
     // this worker's until it reports back.
     QString encode(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
+        if (m_orientation != 1)
+            return encodeTurned(column, c, slot, finished);
         const int end = std::min(slot.top + slot.rows, m_n * m_ph);
         for (int y = slot.top; y < end;) {
             const int r = y / m_ph, k = r * m_n + c;
@@ -384,10 +397,127 @@ private:
         m_workers.clear();
     }
 
+    // A turned picture is cut band by band: a band holds the stored rows of one row of stored
+    // cells (for orientations 5 to 8 a column of shown pieces), and each piece is turned as it is
+    // taken out of it. Rows outside the cells make bands of their own that nothing reads.
+    struct Band {
+        int top = 0, rows = 0;
+        int gridRow = -1; // the row of stored cells it holds, -1 for rows outside them
+    };
+
+    // Where each shown piece lies in the stored picture, and the bands to read.
+    void planBands() {
+        const bool turned = m_orientation >= 5;
+        const int cellW = turned ? m_ph : m_pw, cellH = turned ? m_pw : m_ph;
+        // The shown pieces cover the shown picture's top left; in stored rows that is a corner
+        // that depends on the turn.
+        const QPoint corner = stored(0, 0), far = stored(m_n * m_pw - 1, m_n * m_ph - 1);
+        const int cellLeft = std::min(corner.x(), far.x());
+        const int cellTop = std::min(corner.y(), far.y());
+        m_cellPiece.assign(std::size_t(m_n * m_n), -1);
+        for (int k = 0; k < m_n * m_n; ++k) {
+            const int x = (k % m_n) * m_pw, y = (k / m_n) * m_ph;
+            const QPoint a = stored(x, y), b = stored(x + m_pw - 1, y + m_ph - 1);
+            const int row = (std::min(a.y(), b.y()) - cellTop) / cellH;
+            const int col = (std::min(a.x(), b.x()) - cellLeft) / cellW;
+            m_cellPiece[std::size_t(row * m_n + col)] = k;
+        }
+        if (cellTop > 0)
+            m_bands.push_back({0, cellTop, -1});
+        for (int row = 0; row < m_n; ++row)
+            m_bands.push_back({cellTop + row * cellH, cellH, row});
+        if (const int below = cellTop + m_n * cellH; below < m_height)
+            m_bands.push_back({below, m_height - below, -1});
+        m_chunks = int(m_bands.size());
+        int tallest = 0;
+        for (const Band& band : m_bands)
+            tallest = std::max(tallest, band.rows);
+        m_chunkRows = tallest;
+        m_slotBytes = qsizetype(m_width) * 4 * tallest;
+        m_ring = 2; // one band read while the other is cut
+    }
+
+    // The stored pixel that shows at (x, y).
+    QPoint stored(int x, int y) const {
+        const int w = m_width - 1, h = m_height - 1;
+        switch (m_orientation) {
+        case 2:
+            return {w - x, y};
+        case 3:
+            return {w - x, h - y};
+        case 4:
+            return {x, h - y};
+        case 5:
+            return {y, x};
+        case 6:
+            return {y, h - x};
+        case 7:
+            return {w - y, h - x};
+        case 8:
+            return {w - y, x};
+        default:
+            return {x, y};
+        }
+    }
+
+    // The piece of stored column c in the slot's band, turned as it is shown, then encoded.
+    QString encodeTurned(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
+        const int gridRow = bandOf(slot);
+        if (gridRow < 0)
+            return {};
+        const int k = m_cellPiece[std::size_t(gridRow * m_n + c)];
+        QImage piece(m_pw, m_ph, QImage::Format_RGB32);
+        if (piece.isNull())
+            return noMemory(m_pw, m_ph);
+        const uchar* bits = slot.image.constBits();
+        const qsizetype stride = slot.image.bytesPerLine();
+        const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
+        for (int y = 0; y < m_ph; ++y) {
+            const QPoint first = stored(x0, y0 + y), second = stored(x0 + 1, y0 + y);
+            const qsizetype step =
+                qsizetype(second.x() - first.x()) * 4 + qsizetype(second.y() - first.y()) * stride;
+            const uchar* from =
+                bits + qsizetype(first.y() - slot.top) * stride + qsizetype(first.x()) * 4;
+            auto* line = reinterpret_cast<quint32*>(piece.scanLine(y));
+            for (int x = 0; x < m_pw; ++x, from += step)
+                std::memcpy(line + x, from, 4);
+        }
+        if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Rgb32))
+            return cannotEncode(k, column.encoder.error());
+        const uchar* rows[kMaxChunkRows];
+        for (int y = 0; y < m_ph; y += kMaxChunkRows) {
+            const int count = std::min(kMaxChunkRows, m_ph - y);
+            for (int i = 0; i < count; ++i)
+                rows[i] = piece.constScanLine(y + i);
+            if (!column.encoder.write(rows, count))
+                return cannotEncode(k, column.encoder.error());
+        }
+        Finished done;
+        done.k = k;
+        if (!column.encoder.end(done.file))
+            return cannotEncode(k, column.encoder.error());
+        if (m_callbacks.preview)
+            done.preview = std::move(piece);
+        finished.push_back(std::move(done));
+        return {};
+    }
+
+    int bandOf(const Slot& slot) const {
+        for (const Band& band : m_bands)
+            if (band.top == slot.top)
+                return band.gridRow;
+        return -1;
+    }
+
     platform::Source& m_source;
     platform::JpegPlanes* m_planes; // null: RGB32 rows
     platform::PlaneLayout m_layout;
-    const int m_n, m_pw, m_ph, m_width, m_height;
+    const int m_n, m_pw, m_ph;
+    const int m_orientation;
+    const int m_width, m_height;  // of the rows as they are read: as stored
+    std::vector<Band> m_bands;    // turned pictures only
+    std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
+    int m_ring = kSlots;
     PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
     int m_chunkRows = 16;

@@ -79,6 +79,17 @@ private slots:
             << libjpegFile(photo(641, 479), {.restartRows = 1}) << 7 << 4.0;
         QTest::newRow("4:4:4 at 8x8")
             << libjpegFile(photo(641, 479), {.lumaH = 1, .lumaV = 1}) << 8 << 4.0;
+        QTest::newRow("4:1:1 at 5x5")
+            << libjpegFile(photo(641, 479), {.lumaH = 4, .lumaV = 1}) << 5 << 4.0;
+        QTest::newRow("progressive 4:4:4 at 3x3")
+            << libjpegFile(photo(641, 479), {.lumaH = 1, .lumaV = 1, .progressive = true}) << 3
+            << 4.0;
+        // Turned pictures are cut as they are shown, band by band as they are stored.
+        const QByteArray stored = qtJpeg(photo(301, 200));
+        for (int o = 2; o <= 8; ++o)
+            for (int n : {3, 7})
+                QTest::addRow("EXIF %d at %dx%d", o, n, n)
+                    << withApp1(stored, orientationSegment(o, o % 2 == 0)) << n << 4.0;
     }
     void piecesShowTheirRegion() {
         QFETCH(QByteArray, jpeg);

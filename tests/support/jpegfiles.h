@@ -49,6 +49,7 @@ struct Layout {
     int restartRows = 0;      // a restart marker every so many MCU rows
     bool cmyk = false;
     bool grey = false;
+    bool progressive = false;
 };
 
 // What libjpeg itself writes for `image` at quality 92 in the given layout.
@@ -69,6 +70,8 @@ inline QByteArray libjpegFile(const QImage& image, const Layout& layout) {
     cinfo.comp_info[0].h_samp_factor = layout.lumaH;
     cinfo.comp_info[0].v_samp_factor = layout.lumaV;
     cinfo.restart_in_rows = layout.restartRows;
+    if (layout.progressive)
+        jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<unsigned char> row(std::size_t(image.width()) * 4);
     for (int y = 0; y < image.height(); ++y) {
