@@ -315,7 +315,7 @@ def print_targets(results, load_start):
     baseline = [(r["tilemaven"][1], p, n) for (p, n), r in results.items()
                 if kinds[p].kind == "baseline"]
     worst = max(baseline)
-    line("every baseline JPEG: peak memory <= 48 MB (worst: %s, %dx%d)" % worst[1:] + worst[2:],
+    line("every baseline JPEG: peak memory <= 48 MB (worst: %s, %dx%d)" % (worst[1:] + worst[2:]),
          worst[0], 48, "%.1f MB" % worst[0])
     for picture in (p for p in PICTURES if p.kind == "gif"):
         limit = 1.5 * picture.width * picture.height / MB + 32
