@@ -77,6 +77,7 @@ bench:
 		-DBUILD_TESTING=OFF $(CMAKE_ARGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tilemaven tilemaven_makepicture \
 		tilemaven_windowbench
+	bench/test_bench.py $(BENCH_BUILD)
 	bench/run.py $(BENCH_BUILD)
 
 format:
