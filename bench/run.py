@@ -241,8 +241,14 @@ def main():
                 print("  %s at %dx%d done" % (picture.name, n, n), flush=True)
         print_table(results)
         print_targets(results, load_start)
+        load_end = os.getloadavg()[0]
         print("(%.0f s in all; load average at the start %.2f, at the end %.2f)" % (
-            time.time() - started, load_start, os.getloadavg()[0]))
+            time.time() - started, load_start, load_end))
+        # The bench keeps about one core busy itself; more than that was someone else's work.
+        if load_start <= JUDGED_LOAD < load_end - 1:
+            print("Warning: the load average rose to %.2f during the run; other work shared the "
+                  "CPUs, so the later cases' times may be inflated. Repeat when the machine is "
+                  "quiet." % load_end)
     finally:
         shutil.rmtree(out, ignore_errors=True)
         shutil.rmtree(disk, ignore_errors=True)
