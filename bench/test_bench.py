@@ -6,7 +6,6 @@ single changed byte.
 Usage: bench/test_bench.py BUILD_DIR
 """
 
-import importlib.util
 import os
 import struct
 import subprocess
@@ -19,10 +18,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def load_run():
-    spec = importlib.util.spec_from_file_location("bench_run", os.path.join(HERE, "run.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.dont_write_bytecode = True  # nothing left beside the sources
+    if HERE not in sys.path:
+        sys.path.insert(0, HERE)
+    import run
+    return run
 
 
 def segments(data):
