@@ -7,12 +7,12 @@
 // moment "Done" is shown: the part that matches the command line's work after its argument
 // parsing, minus the first reading of the picture, which the window does before asking for the
 // folder) and "click-to-done SECONDS". Exit status 1 when the run does not end in "Done".
-#include "exportrun.h"
-#include "framework.h"
-#include "interaction.h"
-#include "sizecommand.h"
-#include "sizetable.h"
-#include "window1.h"
+#include "platform/interaction.h"
+#include "puzzle/exportrun.h"
+#include "puzzle/sizecommand.h"
+#include "puzzle/sizetable.h"
+#include "ui/framework.h"
+#include "ui/window1.h"
 
 #include <QApplication>
 #include <QRadioButton>
