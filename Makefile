@@ -75,7 +75,9 @@ bench:
 	@tools/install-deps.sh build bench
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTILEMAVEN_BENCH=ON \
 		-DBUILD_TESTING=OFF $(CMAKE_ARGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tilemaven tilemaven_makepicture
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tilemaven tilemaven_makepicture \
+		tilemaven_windowbench
+	bench/test_bench.py $(BENCH_BUILD)
 	bench/run.py $(BENCH_BUILD)
 
 format:

@@ -2,8 +2,15 @@
 // textured patches) under fine per-pixel noise, so that encoders meet the work a real photo gives
 // them rather than flat colour. The same arguments always give the same file.
 //
-//   makepicture WIDTH HEIGHT OUT.jpg [QUALITY]   baseline JPEG, 4:2:0, quality 90 by default
-//   makepicture WIDTH HEIGHT OUT.gif             GIF89a, one frame, 256 colours, LZW
+//   makepicture [OPTION]... WIDTH HEIGHT OUT.jpg [QUALITY]   JPEG, quality 90 by default
+//   makepicture WIDTH HEIGHT OUT.gif                         GIF89a, one frame, 256 colours, LZW
+//
+// A JPEG is baseline 4:2:0 YCbCr with a JFIF marker unless told otherwise:
+//   --444            no chroma subsampling
+//   --progressive    libjpeg's standard progression
+//   --cmyk           CMYK stored inverted with Adobe's APP14 marker, as Photoshop and libjpeg do
+//   --orientation N  an EXIF APP1 marker carrying orientation N (1 to 8), in place of JFIF, as a
+//                    camera writes it; the rows stay as they are, WIDTH x HEIGHT
 #include <cstddef>
 #include <cstdio>
 
@@ -129,7 +136,38 @@ private:
     std::vector<double> m_colShade;
 };
 
-bool writeJpeg(Scene& scene, const char* path, int quality) {
+struct JpegOptions {
+    int quality = 90;
+    bool full444 = false;
+    bool progressive = false;
+    bool cmyk = false;
+    int orientation = 0; // 0: no EXIF marker
+};
+
+// "Exif\0\0", then a big-endian TIFF header and IFD0 with the one entry a reader rotates by.
+std::vector<std::uint8_t> exifOrientation(int orientation) {
+    return {'E',  'x',  'i', 'f', 0, 0, 'M', 'M', 0, 0x2A,
+            0,    0,    0,   8, // header, IFD0 at 8
+            0,    1,            // one entry
+            0x01, 0x12, 0,   3,   0, 0, 0,   1,   0, std::uint8_t(orientation),
+            0,    0,             // SHORT
+            0,    0,    0,   0}; // no IFD1
+}
+
+// Plain CMYK from RGB (K from the brightest channel), stored inverted: 255 is no ink. A reader
+// that multiplies the stored values, (255 - C) * (255 - K) / 255, gets the RGB back.
+void toInvertedCmyk(const std::uint8_t* rgb, std::uint8_t* cmyk, int width) {
+    for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = rgb + std::size_t(x) * 3;
+        std::uint8_t* q = cmyk + std::size_t(x) * 4;
+        const int brightest = std::max({p[0], p[1], p[2]});
+        for (int i = 0; i < 3; ++i)
+            q[i] = brightest ? std::uint8_t((p[i] * 255 + brightest / 2) / brightest) : 255;
+        q[3] = std::uint8_t(brightest);
+    }
+}
+
+bool writeJpeg(Scene& scene, const char* path, const JpegOptions& options) {
     FILE* file = std::fopen(path, "wb");
     if (!file)
         return false;
@@ -140,15 +178,31 @@ bool writeJpeg(Scene& scene, const char* path, int quality) {
     jpeg_stdio_dest(&cinfo, file);
     cinfo.image_width = JDIMENSION(scene.width());
     cinfo.image_height = JDIMENSION(scene.height());
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = options.cmyk ? 4 : 3;
+    cinfo.in_color_space = options.cmyk ? JCS_CMYK : JCS_RGB;
+    // For CMYK input this picks a CMYK file, every component at full size, with the Adobe marker.
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_set_quality(&cinfo, options.quality, TRUE);
+    if (options.full444 && !options.cmyk) {
+        cinfo.comp_info[0].h_samp_factor = 1;
+        cinfo.comp_info[0].v_samp_factor = 1;
+    }
+    if (options.progressive)
+        jpeg_simple_progression(&cinfo);
+    if (options.orientation)
+        cinfo.write_JFIF_header = FALSE; // a camera's file starts with its EXIF block
     jpeg_start_compress(&cinfo, TRUE);
+    if (options.orientation) {
+        const std::vector<std::uint8_t> exif = exifOrientation(options.orientation);
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), unsigned(exif.size()));
+    }
     std::vector<std::uint8_t> row(std::size_t(scene.width()) * 3);
+    std::vector<std::uint8_t> cmyk(options.cmyk ? std::size_t(scene.width()) * 4 : 0);
     for (int y = 0; y < scene.height(); ++y) {
         scene.row(y, row.data());
-        JSAMPROW rows[1] = {row.data()};
+        if (options.cmyk)
+            toInvertedCmyk(row.data(), cmyk.data(), scene.width());
+        JSAMPROW rows[1] = {options.cmyk ? cmyk.data() : row.data()};
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -295,23 +349,48 @@ bool writeGif(Scene& scene, const char* path) {
 
 } // namespace
 
+int usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--444] [--progressive] [--cmyk] [--orientation N] WIDTH HEIGHT "
+                 "OUT.jpg [QUALITY]\n       %s WIDTH HEIGHT OUT.gif\n",
+                 program, program);
+    return 2;
+}
+
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: %s WIDTH HEIGHT OUT.jpg|OUT.gif [QUALITY]\n", argv[0]);
-        return 2;
+    JpegOptions options;
+    bool anyOption = false;
+    int i = 1;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+        const std::string option = argv[i];
+        anyOption = true;
+        if (option == "--444")
+            options.full444 = true;
+        else if (option == "--progressive")
+            options.progressive = true;
+        else if (option == "--cmyk")
+            options.cmyk = true;
+        else if (option == "--orientation" && i + 1 < argc)
+            options.orientation = std::atoi(argv[++i]);
+        else
+            return usage(argv[0]);
     }
-    const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
-    const std::string out = argv[3];
-    const int quality = argc > 4 ? std::atoi(argv[4]) : 90;
+    if (argc - i < 3 || argc - i > 4 ||
+        (options.orientation && (options.orientation < 1 || options.orientation > 8)))
+        return usage(argv[0]);
+    const int width = std::atoi(argv[i]), height = std::atoi(argv[i + 1]);
+    const std::string out = argv[i + 2];
+    if (argc - i == 4)
+        options.quality = std::atoi(argv[i + 3]);
     if (width < 1 || height < 1 || width > 65500 || height > 65500) {
         std::fprintf(stderr, "makepicture: bad size %dx%d\n", width, height);
         return 2;
     }
-    Scene scene(width, height);
     const bool gif = out.size() > 4 && out.compare(out.size() - 4, 4, ".gif") == 0;
-    if (gif && (width > 65535 || height > 65535))
-        return 2;
-    const bool ok = gif ? writeGif(scene, out.c_str()) : writeJpeg(scene, out.c_str(), quality);
+    if (gif && anyOption)
+        return usage(argv[0]);
+    Scene scene(width, height);
+    const bool ok = gif ? writeGif(scene, out.c_str()) : writeJpeg(scene, out.c_str(), options);
     if (!ok) {
         std::fprintf(stderr, "makepicture: could not write %s\n", out.c_str());
         return 1;
