@@ -43,29 +43,24 @@ public:
         , m_left(std::max<qint64>(cap, 0)) {}
 
     bool read(uchar* to, qint64 count) {
-        if (count > m_left) {
-            m_left = 0;
-            return false;
-        }
         while (count > 0) {
-            const qint64 got = m_device.read(reinterpret_cast<char*>(to), count);
-            if (got < 0) {
-                m_failed = true;
+            if (m_at == m_end && !fill())
                 return false;
-            }
-            if (got == 0) {
-                if (!m_device.isSequential() || !m_device.waitForReadyRead(kWaitMs))
-                    return false;
-                continue;
-            }
-            to += got;
-            count -= got;
-            m_left -= got;
+            const qint64 n = std::min<qint64>(count, m_end - m_at);
+            std::memcpy(to, m_buffer.data() + m_at, std::size_t(n));
+            m_at += n;
+            to += n;
+            count -= n;
         }
         return true;
     }
 
-    bool byte(uchar& b) { return read(&b, 1); }
+    bool byte(uchar& b) {
+        if (m_at == m_end && !fill())
+            return false;
+        b = m_buffer[std::size_t(m_at++)];
+        return true;
+    }
 
     // Past a chain of sub-blocks and its terminator.
     bool skipSubBlocks() {
@@ -84,9 +79,32 @@ public:
     QString ended() const { return m_failed ? m_device.errorString() : endsEarly(); }
 
 private:
+    // The next block of data, never past the cap: one read of the device for many bytes.
+    bool fill() {
+        m_at = m_end = 0;
+        while (m_left > 0) {
+            const qint64 got = m_device.read(reinterpret_cast<char*>(m_buffer.data()),
+                                             std::min<qint64>(m_left, qint64(m_buffer.size())));
+            if (got < 0) {
+                m_failed = true;
+                return false;
+            }
+            if (got > 0) {
+                m_end = got;
+                m_left -= got;
+                return true;
+            }
+            if (!m_device.isSequential() || !m_device.waitForReadyRead(kWaitMs))
+                return false;
+        }
+        return false;
+    }
+
     QIODevice& m_device;
     qint64 m_left;
     bool m_failed = false;
+    std::array<uchar, 64 * 1024> m_buffer;
+    qint64 m_at = 0, m_end = 0;
 };
 
 bool GifDecoder::fail(const QString& reason) {
