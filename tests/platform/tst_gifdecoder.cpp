@@ -455,10 +455,10 @@ private slots:
         GifDecoder gif;
         QCOMPARE(gif.read(device, cap), works);
         QVERIFY(device.taken() <= taken);
-        if (works && cap < bytes.size())
-            QCOMPARE(device.taken(), taken);
-        else
+        if (!works)
             QVERIFY2(gif.error().contains("ends before"), qPrintable(gif.error()));
+        else if (cap < bytes.size())
+            QCOMPARE(device.taken(), taken);
     }
 
     // The whole-picture road gives what the bands give, in the format the alpha calls for, and
