@@ -68,6 +68,7 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     SliceCallbacks callbacks;
     callbacks.preview = [&host](int, const QImage& piece) { host.setPreview(piece); };
     callbacks.yield = platform::yieldToEvents;
+    callbacks.previewSize = host.previewSize();
     // A signal stops the run where it can leave the folder as it was, then ends the process.
     const platform::InterruptGuard guard;
     const ProjectOutcome outcome = writeProject(*source, row->n, folder, page, callbacks);

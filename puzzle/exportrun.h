@@ -21,6 +21,8 @@ public:
     virtual std::array<bool, kSizeCount> sizeButtonStates() const = 0;
     // Shows `piece` in the preview canvas.
     virtual void setPreview(const QImage& piece) = 0;
+    // How much of a piece, from its top left, the canvas shows; empty: all of it.
+    virtual QSize previewSize() const { return {}; }
     virtual QString pageFieldText() const = 0;
     virtual void setPageFieldText(const QString& text) = 0;
 };

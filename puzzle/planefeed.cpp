@@ -133,10 +133,11 @@ void PlaneFeed::previewRows(QImage& preview, int pieceRow, int blockRow, int cou
     const std::size_t chroma = std::size_t(m_map.outWidth) * std::size_t(blockRow / 2);
     const uchar* cb = m_cb.data() + chroma;
     const uchar* cr = m_cr.data() + chroma;
-    for (int i = 0; i < count; ++i) {
+    // Only the corner that the preview holds: the rest is never seen.
+    for (int i = 0; i < count && pieceRow + i < preview.height(); ++i) {
         const uchar* luma = m_y.data() + std::size_t(m_lumaWidth) * std::size_t(blockRow + i);
         auto* line = reinterpret_cast<QRgb*>(preview.scanLine(pieceRow + i));
-        for (int x = 0; x < m_pw; ++x)
+        for (int x = 0; x < preview.width(); ++x)
             line[x] = rgbOf(luma[x], cb[x / 2], cr[x / 2]);
     }
 }

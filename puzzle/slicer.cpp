@@ -90,6 +90,8 @@ public:
         , m_height(m_orientation >= 5 ? source.size().width() : source.size().height())
         , m_out(out)
         , m_callbacks(callbacks)
+        , m_preview(callbacks.previewSize.isEmpty() ? piece
+                                                    : piece.boundedTo(callbacks.previewSize))
         , m_columns(std::size_t(n)) {
         if (m_planes && (!m_planes->canReadPlanes() || m_orientation != 1))
             m_planes = nullptr;
@@ -333,7 +335,7 @@ private:
                                                    : platform::JpegEncoder::Input::Rgb32))
                     return cannotEncode(k, column.encoder.error());
                 if (m_callbacks.preview) {
-                    column.preview = QImage(m_pw, m_ph, QImage::Format_RGB32);
+                    column.preview = QImage(m_preview, QImage::Format_RGB32);
                     if (column.preview.isNull())
                         return noMemory(m_pw, m_ph);
                 }
@@ -364,9 +366,9 @@ private:
             if (!column.encoder.write(rows, count))
                 return column.encoder.error();
             if (m_callbacks.preview)
-                for (int i = 0; i < count; ++i)
+                for (int i = 0; i < count && pieceTop + i < m_preview.height(); ++i)
                     std::memcpy(column.preview.scanLine(pieceTop + i), rows[i],
-                                std::size_t(m_pw) * 4);
+                                std::size_t(m_preview.width()) * 4);
             return {};
         }
         if (!column.feed)
@@ -497,7 +499,8 @@ private:
         if (!column.encoder.end(done.file))
             return cannotEncode(k, column.encoder.error());
         if (m_callbacks.preview)
-            done.preview = std::move(piece);
+            done.preview = m_preview == piece.size() ? std::move(piece)
+                                                     : piece.copy(QRect(QPoint(0, 0), m_preview));
         finished.push_back(std::move(done));
         return {};
     }
@@ -520,6 +523,7 @@ private:
     int m_ring = kSlots;
     PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
+    const QSize m_preview; // the corner of each piece that the preview shows
     int m_chunkRows = 16;
     qsizetype m_slotBytes = 0;
     int m_chunks = 0;
@@ -567,7 +571,10 @@ SliceOutcome slice(platform::Source& source, int n, PieceSink& out,
     if (!platform::encodeWhite(pw, ph, white, error))
         return failed(QStringLiteral("Could not encode white.jpg: %1").arg(error));
     if (callbacks.preview) {
-        QImage blank(pw, ph, QImage::Format_RGB32);
+        const QSize shown = callbacks.previewSize.isEmpty()
+                                ? QSize(pw, ph)
+                                : QSize(pw, ph).boundedTo(callbacks.previewSize);
+        QImage blank(shown, QImage::Format_RGB32);
         if (blank.isNull())
             return failed(noMemory(pw, ph));
         blank.fill(Qt::white);

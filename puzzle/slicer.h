@@ -20,6 +20,9 @@ namespace puzzle {
 // and the cooperative yield after each piece and each row.
 struct SliceCallbacks {
     std::function<void(int k, const QImage& piece)> preview;
+    // How much of each piece the preview can show, from its top left: only that corner is made.
+    // Empty: the whole piece.
+    QSize previewSize;
     std::function<void()> yield;
 };
 

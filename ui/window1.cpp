@@ -196,6 +196,12 @@ void Window1::setPreview(const QImage& piece) {
     control<Canvas>(*this, QStringLiteral("Canvas1")).setBackdrop(piece);
 }
 
+// The canvas shows a picture at its natural size from its top left corner, clipped: what lies
+// beyond its size is never seen, so it is never made.
+QSize Window1::previewSize() const {
+    return control<Canvas>(*this, QStringLiteral("Canvas1")).size();
+}
+
 QString Window1::pageFieldText() const {
     return ::Windowtop().topField().Text();
 }

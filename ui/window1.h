@@ -38,6 +38,7 @@ public:
     // What the size command and the export run read and write.
     std::array<bool, puzzle::kSizeCount> sizeButtonStates() const override;
     void setPreview(const QImage& piece) override;
+    QSize previewSize() const override;
     QString pageFieldText() const override;
     void setPageFieldText(const QString& text) override;
     bool sizeButtonSelected(const puzzle::SizeRow& row) const override;

@@ -146,6 +146,43 @@ private slots:
         }
     }
 
+    // A canvas that shows only a corner of each piece gets exactly that corner, for upright
+    // and turned pictures alike, and the blank piece last.
+    void previewIsTheCornerTheCanvasShows_data() {
+        QTest::addColumn<QByteArray>("jpeg");
+        QTest::addColumn<int>("n");
+        const QByteArray upright = qtJpeg(photo(1201, 997));
+        QTest::newRow("3x3") << upright << 3;
+        QTest::newRow("9x9, pieces under 100 high") << upright << 9;
+        QTest::newRow("turned, 4x4") << withApp1(upright, orientationSegment(6)) << 4;
+        QTest::newRow("4:4:4, 5x5") << libjpegFile(photo(1201, 997), {.lumaH = 1, .lumaV = 1}) << 5;
+    }
+    void previewIsTheCornerTheCanvasShows() {
+        QFETCH(QByteArray, jpeg);
+        QFETCH(int, n);
+        const QString path = newFile(jpeg);
+        const auto previews = [&](QSize limit) {
+            QString error;
+            const auto source = openSource(path, error);
+            QList<QImage> shown;
+            SliceCallbacks callbacks;
+            callbacks.preview = [&](int, const QImage& piece) { shown << piece; };
+            callbacks.previewSize = limit;
+            writeProject(*source, n, newFolder(), QByteArray("p"), callbacks);
+            return shown;
+        };
+        const QList<QImage> whole = previews({});
+        const QList<QImage> corners = previews({100, 100});
+        QCOMPARE(corners.size(), n * n + 1);
+        QCOMPARE(whole.size(), corners.size());
+        for (qsizetype i = 0; i < whole.size(); ++i) {
+            const QSize corner = whole[i].size().boundedTo({100, 100});
+            QCOMPARE(corners[i].size(), corner);
+            QVERIFY2(corners[i] == whole[i].copy(QRect(QPoint(0, 0), corner)),
+                     qPrintable(QStringLiteral("preview %1").arg(i)));
+        }
+    }
+
     void previewsInIndexOrderWithTheirYields_data() {
         QTest::addColumn<int>("n");
         for (int n = 3; n <= 9; ++n)
