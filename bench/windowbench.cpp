@@ -7,6 +7,7 @@
 // moment "Done" is shown: the part that matches the command line's work after its argument
 // parsing, minus the first reading of the picture, which the window does before asking for the
 // folder) and "click-to-done SECONDS". Exit status 1 when the run does not end in "Done".
+#include "platform/filetypes.h"
 #include "platform/interaction.h"
 #include "puzzle/exportrun.h"
 #include "puzzle/sizecommand.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    platform::InitFileTypes(); // as start-up does, before the window
 
     ScriptedPerson person;
     person.picture = QFile::decodeName(argv[3]);
