@@ -416,13 +416,13 @@ private:
         const QPoint corner = stored(0, 0), far = stored(m_n * m_pw - 1, m_n * m_ph - 1);
         const int cellLeft = std::min(corner.x(), far.x());
         const int cellTop = std::min(corner.y(), far.y());
-        m_cellPiece.assign(std::size_t(m_n * m_n), -1);
+        m_cellPiece.assign(std::size_t(m_n) * std::size_t(m_n), -1);
         for (int k = 0; k < m_n * m_n; ++k) {
             const int x = (k % m_n) * m_pw, y = (k / m_n) * m_ph;
             const QPoint a = stored(x, y), b = stored(x + m_pw - 1, y + m_ph - 1);
             const int row = (std::min(a.y(), b.y()) - cellTop) / cellH;
             const int col = (std::min(a.x(), b.x()) - cellLeft) / cellW;
-            m_cellPiece[std::size_t(row * m_n + col)] = k;
+            m_cellPiece[std::size_t(row) * std::size_t(m_n) + std::size_t(col)] = k;
         }
         if (cellTop > 0)
             m_bands.push_back({0, cellTop, -1});
@@ -467,7 +467,7 @@ private:
         const int gridRow = bandOf(slot);
         if (gridRow < 0)
             return {};
-        const int k = m_cellPiece[std::size_t(gridRow * m_n + c)];
+        const int k = m_cellPiece[std::size_t(gridRow) * std::size_t(m_n) + std::size_t(c)];
         QImage piece(m_pw, m_ph, QImage::Format_RGB32);
         if (piece.isNull())
             return noMemory(m_pw, m_ph);
