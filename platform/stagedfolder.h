@@ -34,8 +34,6 @@ public:
     StagedFolder(const StagedFolder&) = delete;
     StagedFolder& operator=(const StagedFolder&) = delete;
 
-    const QString& folder() const { return m_folder; }
-
     // Starts the file `name` (no path separators) and returns the device to write it to, or
     // nullptr with errorString() set. The device stays valid until commit() or discard().
     QIODevice* open(const QString& name);
