@@ -10,14 +10,14 @@ namespace {
 
 constexpr int kRows = platform::JpegEncoder::kPlaneRows;
 
-QRgb rgbOf(int y, int cb, int cr) {
+} // namespace
+
+QRgb rgbOfYCbCr(int y, int cb, int cr) {
     const double b = cb - 128.0, r = cr - 128.0;
     const auto channel = [](double v) { return int(std::clamp(std::lround(v), 0L, 255L)); };
     return qRgb(channel(y + 1.402 * r), channel(y - 0.344136 * b - 0.714136 * r),
                 channel(y + 1.772 * b));
 }
-
-} // namespace
 
 void mergeChroma(const ChromaMap& map, const uchar* even, const uchar* odd, uchar* out) {
     const int samples = int(map.near.size());
@@ -138,7 +138,7 @@ void PlaneFeed::previewRows(QImage& preview, int pieceRow, int blockRow, int cou
         const uchar* luma = m_y.data() + std::size_t(m_lumaWidth) * std::size_t(blockRow + i);
         auto* line = reinterpret_cast<QRgb*>(preview.scanLine(pieceRow + i));
         for (int x = 0; x < preview.width(); ++x)
-            line[x] = rgbOf(luma[x], cb[x / 2], cr[x / 2]);
+            line[x] = rgbOfYCbCr(luma[x], cb[x / 2], cr[x / 2]);
     }
 }
 

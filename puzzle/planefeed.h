@@ -10,6 +10,9 @@
 
 namespace puzzle {
 
+// The pixel that a luma and two chroma samples stand for, as the decoder would make it.
+QRgb rgbOfYCbCr(int y, int cb, int cr);
+
 // Where a piece's chroma samples come from in the picture's stored chroma: the piece's sample i
 // averages the picture's samples near[i] and far[i] of its two luma rows (the same one where the
 // piece lines up with the stored chroma).

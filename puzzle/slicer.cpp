@@ -60,6 +60,7 @@ struct Slot {
     int top = 0;           // the first row held
     int rows = 0;
     int pending = 0; // columns that have yet to read it
+    int first = 0;   // turned planes: the first stored row in the planes, on a whole read
 };
 
 struct Column {
@@ -93,8 +94,10 @@ public:
         , m_preview(callbacks.previewSize.isEmpty() ? piece
                                                     : piece.boundedTo(callbacks.previewSize))
         , m_columns(std::size_t(n)) {
-        if (m_planes && (!m_planes->canReadPlanes() || m_orientation != 1))
+        if (m_planes && !m_planes->canReadPlanes())
             m_planes = nullptr;
+        if (m_planes)
+            m_layout = m_planes->planeLayout();
         if (m_orientation != 1) {
             planBands();
         } else if (m_planes) {
@@ -172,6 +175,8 @@ private:
                 return platform::noMemoryForRows(m_chunkRows);
         }
         QString error;
+        if (m_planes && m_orientation != 1)
+            return decodeTurnedPlanes(t, slot);
         if (m_planes) {
             uchar* y = slot.memory.get();
             uchar* cb = y + m_layout.lumaStride * m_chunkRows;
@@ -322,6 +327,8 @@ private:
     // where bands begin and end. Runs on a worker, without the lock: the column and the slot are
     // this worker's until it reports back.
     QString encode(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
+        if (m_orientation != 1 && m_planes)
+            return encodeTurnedPlanes(column, c, slot, finished);
         if (m_orientation != 1)
             return encodeTurned(column, c, slot, finished);
         const int end = std::min(slot.top + slot.rows, m_n * m_ph);
@@ -434,9 +441,18 @@ private:
         int tallest = 0;
         for (const Band& band : m_bands)
             tallest = std::max(tallest, band.rows);
-        m_chunkRows = tallest;
-        m_slotBytes = qsizetype(m_width) * 4 * tallest;
         m_ring = 2; // one band read while the other is cut
+        if (m_planes) {
+            // Planes come in whole reads: a band's planes start on the read that holds its first
+            // row and end with the one that holds its last.
+            const int read = m_layout.rowsPerRead;
+            m_chunkRows = (tallest + 2 * read - 2) / read * read;
+            m_slotBytes =
+                (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) * m_chunkRows;
+        } else {
+            m_chunkRows = tallest;
+            m_slotBytes = qsizetype(m_width) * 4 * tallest;
+        }
     }
 
     // The stored pixel that shows at (x, y).
@@ -505,6 +521,158 @@ private:
         return {};
     }
 
+    // The planes of band t, from the read that holds its first row: rows already read for the
+    // band before (the read they share) are copied from its slot, the rest read now.
+    QString decodeTurnedPlanes(int t, Slot& slot) {
+        const int read = m_layout.rowsPerRead, vy = m_layout.vy;
+        slot.first = slot.top / read * read;
+        const int end = std::min(slot.top + slot.rows, m_height);
+        uchar* y = slot.memory.get();
+        uchar* cb = y + m_layout.lumaStride * m_chunkRows;
+        uchar* cr = cb + m_layout.chromaStride * (m_chunkRows / vy);
+        slot.planes[0] = y;
+        slot.planes[1] = cb;
+        slot.planes[2] = cr;
+        int have = 0; // rows of this slot filled, from slot.first
+        if (m_readUpTo > slot.first && t > 0) {
+            const Slot& before = m_slots[std::size_t((t - 1) % m_ring)];
+            const int from = slot.first - before.first;
+            have = m_readUpTo - slot.first;
+            std::memcpy(y, before.planes[0] + m_layout.lumaStride * from,
+                        std::size_t(m_layout.lumaStride * have));
+            for (int plane = 1; plane <= 2; ++plane)
+                std::memcpy(slot.planes[plane],
+                            before.planes[plane] + m_layout.chromaStride * (from / vy),
+                            std::size_t(m_layout.chromaStride * ((have + vy - 1) / vy)));
+        }
+        QString error;
+        while (slot.first + have < end) {
+            int rows = 0;
+            const int at = have / vy;
+            if (!m_planes->nextPlanes(y + m_layout.lumaStride * have,
+                                      cb + m_layout.chromaStride * at,
+                                      cr + m_layout.chromaStride * at, rows, error))
+                return error;
+            have += read;
+            m_readUpTo = slot.first + have;
+        }
+        return {};
+    }
+
+    // The piece of stored column c in the slot's band, turned from the planes as it is shown:
+    // luma pixel by pixel, chroma as the encoder's 2x2 average of the pixels' stored chroma.
+    QString encodeTurnedPlanes(Column& column, int c, const Slot& slot,
+                               std::vector<Finished>& finished) {
+        const int gridRow = bandOf(slot);
+        if (gridRow < 0)
+            return {};
+        const int k = m_cellPiece[std::size_t(gridRow) * std::size_t(m_n) + std::size_t(c)];
+        const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
+        // Stored position of shown (x0 + x, y0 + y) is base + x * across + y * down.
+        const QPoint base = stored(x0, y0);
+        const QPoint across = stored(x0 + 1, y0) - base, down = stored(x0, y0 + 1) - base;
+        const int lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
+        const int chromaWidth = platform::JpegEncoder::chromaWidth(m_pw);
+        const int chromaRows = (m_ph + 1) / 2, samples = (m_pw + 1) / 2;
+        std::vector<uchar> luma(std::size_t(lumaWidth) * std::size_t(m_ph));
+        std::vector<uchar> blue(std::size_t(chromaWidth) * std::size_t(chromaRows));
+        std::vector<uchar> red(blue.size());
+        const qsizetype lumaStride = m_layout.lumaStride, chromaStride = m_layout.chromaStride;
+        const int ax = across.x(), ay = across.y(), dx = down.x(), dy = down.y();
+        const int bx = base.x(), by = base.y() - slot.first;
+        const int hx = m_layout.hx, vy = m_layout.vy;
+        // In tiles, so that a turned piece, whose rows run down the stored columns, reads each
+        // stored line of the cache many times before it moves on.
+        constexpr int kTile = 32;
+        for (int ty = 0; ty < m_ph; ty += kTile)
+            for (int tx = 0; tx < m_pw; tx += kTile) {
+                const int yEnd = std::min(ty + kTile, m_ph), xEnd = std::min(tx + kTile, m_pw);
+                const qsizetype step = qsizetype(ay) * lumaStride + ax;
+                for (int y = ty; y < yEnd; ++y) {
+                    uchar* to = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
+                    const uchar* from = slot.planes[0] +
+                                        qsizetype(by + tx * ay + y * dy) * lumaStride +
+                                        (bx + tx * ax + y * dx);
+                    for (int x = tx; x < xEnd; ++x, from += step)
+                        to[x] = *from;
+                }
+            }
+        for (int y = 0; y < m_ph; ++y) {
+            uchar* to = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
+            std::memset(to + m_pw, to[m_pw - 1], std::size_t(lumaWidth - m_pw));
+        }
+        // hx and vy are 1, 2 or 4: shifts.
+        const int hShift = hx == 4 ? 2 : hx - 1, vShift = vy - 1;
+        const auto chromaAt = [&](int x, int y) {
+            return qsizetype((by + x * ay + y * dy) >> vShift) * chromaStride +
+                   ((bx + x * ax + y * dx) >> hShift);
+        };
+        const uchar* cb = slot.planes[1];
+        const uchar* cr = slot.planes[2];
+        for (int tj = 0; tj < chromaRows; tj += kTile / 2)
+            for (int ti = 0; ti < samples; ti += kTile / 2) {
+                const int jEnd = std::min(tj + kTile / 2, chromaRows);
+                const int iEnd = std::min(ti + kTile / 2, samples);
+                for (int j = tj; j < jEnd; ++j) {
+                    const int ya = 2 * j, yb = std::min(2 * j + 1, m_ph - 1);
+                    uchar* b = blue.data() + std::size_t(chromaWidth) * std::size_t(j);
+                    uchar* r = red.data() + std::size_t(chromaWidth) * std::size_t(j);
+                    for (int i = ti; i < iEnd; ++i) {
+                        const int xa = 2 * i, xb = std::min(2 * i + 1, m_pw - 1);
+                        const qsizetype p0 = chromaAt(xa, ya), p1 = chromaAt(xb, ya),
+                                        p2 = chromaAt(xa, yb), p3 = chromaAt(xb, yb);
+                        const int bias = 1 + (i & 1); // 1, 2, 1, ... as the encoder's
+                        b[i] = uchar((cb[p0] + cb[p1] + cb[p2] + cb[p3] + bias) >> 2);
+                        r[i] = uchar((cr[p0] + cr[p1] + cr[p2] + cr[p3] + bias) >> 2);
+                    }
+                }
+            }
+        for (int j = 0; j < chromaRows; ++j) {
+            uchar* b = blue.data() + std::size_t(chromaWidth) * std::size_t(j);
+            uchar* r = red.data() + std::size_t(chromaWidth) * std::size_t(j);
+            std::memset(b + samples, b[samples - 1], std::size_t(chromaWidth - samples));
+            std::memset(r + samples, r[samples - 1], std::size_t(chromaWidth - samples));
+        }
+        if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Planes))
+            return cannotEncode(k, column.encoder.error());
+        constexpr int kRows = platform::JpegEncoder::kPlaneRows;
+        for (int top = 0; top < m_ph; top += kRows) {
+            // Below the piece's last row its last rows repeat, as the encoder does with pixels.
+            const uchar* yRows[kRows];
+            const uchar* cbRows[kRows / 2];
+            const uchar* crRows[kRows / 2];
+            for (int i = 0; i < kRows; ++i)
+                yRows[i] =
+                    luma.data() + std::size_t(lumaWidth) * std::size_t(std::min(top + i, m_ph - 1));
+            for (int i = 0; i < kRows / 2; ++i) {
+                const int row = std::min(top / 2 + i, chromaRows - 1);
+                cbRows[i] = blue.data() + std::size_t(chromaWidth) * std::size_t(row);
+                crRows[i] = red.data() + std::size_t(chromaWidth) * std::size_t(row);
+            }
+            if (!column.encoder.writePlanes(yRows, cbRows, crRows))
+                return cannotEncode(k, column.encoder.error());
+        }
+        Finished done;
+        done.k = k;
+        if (!column.encoder.end(done.file))
+            return cannotEncode(k, column.encoder.error());
+        if (m_callbacks.preview) {
+            done.preview = QImage(m_preview, QImage::Format_RGB32);
+            if (done.preview.isNull())
+                return noMemory(m_pw, m_ph);
+            for (int y = 0; y < m_preview.height(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(done.preview.scanLine(y));
+                const uchar* l = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
+                const std::size_t row = std::size_t(chromaWidth) * std::size_t(y / 2);
+                for (int x = 0; x < m_preview.width(); ++x)
+                    line[x] = rgbOfYCbCr(l[x], blue[row + std::size_t(x / 2)],
+                                         red[row + std::size_t(x / 2)]);
+            }
+        }
+        finished.push_back(std::move(done));
+        return {};
+    }
+
     int bandOf(const Slot& slot) const {
         for (const Band& band : m_bands)
             if (band.top == slot.top)
@@ -521,6 +689,7 @@ private:
     std::vector<Band> m_bands;    // turned pictures only
     std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
     int m_ring = kSlots;
+    int m_readUpTo = 0; // turned planes: the stored rows read so far
     PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
     const QSize m_preview; // the corner of each piece that the preview shows
