@@ -90,6 +90,15 @@ private slots:
             for (int n : {3, 7})
                 QTest::addRow("EXIF %d at %dx%d", o, n, n)
                     << withApp1(stored, orientationSegment(o, o % 2 == 0)) << n << 4.0;
+        for (const auto& [name, layout] :
+             {std::pair{"4:4:4", Layout{.lumaH = 1, .lumaV = 1}},
+              std::pair{"4:1:1", Layout{.lumaH = 4, .lumaV = 1}},
+              std::pair{"4:4:0", Layout{.lumaH = 1, .lumaV = 2}},
+              std::pair{"grey", Layout{.grey = true}}, std::pair{"CMYK", Layout{.cmyk = true}},
+              std::pair{"progressive", Layout{.progressive = true}}})
+            QTest::addRow("EXIF 6, %s, at 5x5", name)
+                << withApp1(libjpegFile(photo(301, 200), layout), orientationSegment(6)) << 5
+                << 4.0;
     }
     void piecesShowTheirRegion() {
         QFETCH(QByteArray, jpeg);
