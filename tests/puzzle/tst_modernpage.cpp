@@ -176,6 +176,23 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, modernPageText(page));
     }
 
+    // Every movement waits for a visitor who has not asked for less of it.
+    void motionOnlyWhenWelcome() {
+        const std::string page = modernPageText(pageFor(*rowForGrid(5), true));
+        const std::size_t welcome = page.find("@media (prefers-reduced-motion: no-preference) {");
+        QVERIFY(welcome != std::string::npos);
+        const std::size_t end = page.find("\n}\n", welcome);
+        QVERIFY(end != std::string::npos);
+        std::size_t moving = 0;
+        for (const char* motion : {"transition", "animation", "@keyframes", "scroll-behavior"})
+            for (std::size_t at = page.find(motion); at != std::string::npos;
+                 at = page.find(motion, at + 1)) {
+                QVERIFY2(at > welcome && at < end, motion);
+                ++moving;
+            }
+        QVERIFY(moving > 0);
+    }
+
     void creditLinksTheMaker() {
         const std::string page = modernPageText(pageFor(*rowForGrid(3)));
         QCOMPARE(count(page, "href=\"" + std::string(kMakerUrl) + "\""), std::size_t(1));
