@@ -34,6 +34,8 @@ PICTURES = (  # name, width, height, file
 )
 TARGET_PICTURE, TARGET_GRID = "24 MP JPEG", 9
 TARGET_MEMORY_MB = 64
+# --fit against the same run without it: at most this share of its time.
+FIT_PICTURE, FIT_GRID, FIT_BOX, FIT_LIMIT = "24 MP JPEG", 4, "1600x1200", 0.5
 
 
 def find_tool(*names):
@@ -130,6 +132,34 @@ def bench_case(build, picture, n, out):
     return result
 
 
+def bench_fit(build, picture, out):
+    """Tilemaven on the same picture and grid with and without --fit, taking turns."""
+    target = os.path.join(out, "puzzle")
+    program = os.path.join(build, "app", "tilemaven")
+    commands = {
+        "plain": [program, "--grid", str(FIT_GRID), picture[4], target],
+        "fit": [program, "--grid", str(FIT_GRID), "--fit", FIT_BOX, picture[4], target],
+    }
+    samples = {name: [] for name in commands}
+    for run in range(RUNS + 1):
+        for name, command in commands.items():
+            result = measure(command, clear(target))
+            if run > 0:
+                samples[name].append(result)
+    clear(target)()
+    return {name: (statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+            for name, runs in samples.items()}
+
+
+def print_fit(result):
+    fit, plain = result["fit"], result["plain"]
+    ratio = fit[0] / plain[0]
+    print("  --fit %s, %s at %dx%d: %.3f s (%.1f MB) against %.3f s (%.1f MB) without it: "
+          "%.2f <= %.2f  %s" % (FIT_BOX, FIT_PICTURE, FIT_GRID, FIT_GRID, fit[0], fit[1], plain[0],
+                                plain[1], ratio, FIT_LIMIT,
+                                "holds" if ratio <= FIT_LIMIT else "MISSED"))
+
+
 def disk_note(build, picture, n, folder):
     """Tilemaven once more on the disk of the build folder, where every file is synced."""
     target = os.path.join(folder, "disk-puzzle")
@@ -164,9 +194,12 @@ def main():
                 print("  %s at %dx%d done" % (picture[0], n, n), flush=True)
         target_picture = next(p for p in PICTURES if p[0] == TARGET_PICTURE)
         target_path = target_picture + (os.path.join(folder, target_picture[3]),)
+        fit_picture = next(p for p in PICTURES if p[0] == FIT_PICTURE)
+        fit = bench_fit(build, fit_picture + (os.path.join(folder, fit_picture[3]),), out)
         disk = disk_note(build, target_path, TARGET_GRID, build)
         print_table(results)
         print_targets(results, disk)
+        print_fit(fit)
         print("(%.0f s in all; load average at the end %.2f)" % (time.time() - started,
                                                                 os.getloadavg()[0]))
     finally:
