@@ -3,7 +3,6 @@
 #include "platform/jpegsource.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 namespace platform {
@@ -84,7 +83,8 @@ public:
     }
 
 private:
-    static int level(float v) { return std::clamp(int(std::lround(v)), 0, 255); }
+    // Sums of levels are never negative: adding a half and truncating rounds them.
+    static int level(float v) { return std::min(int(v + 0.5f), 255); }
 
     // Input row y, summed across into m_line (each sample weighed by the width it covers).
     bool reduceRow(int y, QString& error) {
