@@ -3,6 +3,10 @@
 #include "platform/jpegsource.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -30,6 +34,83 @@ std::vector<Span> spans(int inLength, int outLength) {
     }
     return result;
 }
+
+// Reads another source's bands on a thread of its own, a few bands ahead of the one who takes
+// them: decoding, the bulk of the work, then runs beside the averaging instead of before it. The
+// source is only ever touched from that thread once reading has begun.
+class ReadAhead {
+public:
+    ReadAhead(Source& source, int bandRows)
+        : m_source(source)
+        , m_bandRows(bandRows) {}
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next band, in order; false with `error` set once the source has failed.
+    bool take(QImage& band, QString& error) {
+        std::unique_lock lock(m_mutex);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { read(); });
+        m_changed.wait(lock, [this] { return !m_ready.empty() || !m_error.isEmpty(); });
+        if (m_ready.empty()) {
+            error = m_error;
+            return false;
+        }
+        band = std::move(m_ready.front());
+        m_ready.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+
+private:
+    void read() {
+        const int height = m_source.size().height();
+        for (int top = 0; top < height; top += m_bandRows) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stop || int(m_ready.size()) < kAhead; });
+            if (m_stop)
+                return;
+            lock.unlock();
+            QImage band;
+            QString error;
+            bool read = false;
+            try {
+                read = m_source.nextRows(std::min(m_bandRows, height - top), band, error);
+            } catch (const std::bad_alloc&) {
+                error = QStringLiteral("Not enough memory for the picture's rows.");
+            }
+            lock.lock();
+            if (!read) {
+                m_error =
+                    error.isEmpty() ? QStringLiteral("The picture could not be read.") : error;
+                m_changed.notify_all();
+                return;
+            }
+            m_ready.push_back(std::move(band));
+            m_changed.notify_all();
+        }
+    }
+
+    static constexpr int kAhead = 4;
+
+    Source& m_source;
+    const int m_bandRows;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<QImage> m_ready;
+    QString m_error;
+    bool m_stop = false;
+};
 
 // Each output pixel is the mean of the input area it covers (a box filter over exact fractional
 // areas): every input pixel counts once, so a fine pattern averages out instead of aliasing.
@@ -92,7 +173,7 @@ private:
             return true;
         if (y < m_bandTop || y >= m_bandTop + m_band.height()) {
             const int rows = std::min(kBandRows, m_inSize.height() - m_read);
-            if (y != m_read || rows <= 0 || !m_in->nextRows(rows, m_band, error)) {
+            if (y != m_read || rows <= 0 || !m_ahead.take(m_band, error)) {
                 if (error.isEmpty())
                     error = QStringLiteral("The picture has fewer rows than asked for.");
                 return false;
@@ -135,6 +216,7 @@ private:
     std::vector<float> m_line, m_sum;
     QImage m_band;
     int m_bandTop = 0, m_read = 0, m_lineRow = -1, m_next = 0;
+    ReadAhead m_ahead{*m_in, kBandRows}; // last: stops reading before the rest goes
 };
 
 } // namespace
