@@ -71,6 +71,27 @@ int maxDifference(const QImage& a, const QImage& b) {
     return worst;
 }
 
+// A picture whose data is damaged from row `brokenAt` on.
+class DamagedSource final : public Source {
+public:
+    explicit DamagedSource(int brokenAt)
+        : m_brokenAt(brokenAt) {}
+    QSize size() const override { return {120, 90}; }
+    bool nextRows(int rows, QImage& band, QString& error) override {
+        if (m_next + rows > m_brokenAt) {
+            error = QStringLiteral("damaged at row %1").arg(m_brokenAt);
+            return false;
+        }
+        band = QImage(120, rows, QImage::Format_RGB32);
+        band.fill(Qt::gray);
+        m_next += rows;
+        return true;
+    }
+
+private:
+    int m_brokenAt, m_next = 0;
+};
+
 } // namespace
 
 class TestFitSource : public QObject {
@@ -161,6 +182,28 @@ private slots:
         QVERIFY(!source->nextRows(11, band, error));
         QVERIFY(!error.isEmpty());
         QVERIFY(source->nextRows(10, band, error));
+    }
+
+    // Damage found while decoding ahead reaches the reader as it is, where the rows run out.
+    void damageFoundAheadIsReported() {
+        auto source = fitWithin(std::make_unique<DamagedSource>(60), QSize(40, 30));
+        QImage band;
+        QString error;
+        QVERIFY(source->nextRows(10, band, error)); // rows 0..29 of the picture
+        QString problem;
+        QVERIFY(readAll(*source, 5, &problem).isNull());
+        QCOMPARE(problem, QStringLiteral("damaged at row 60"));
+    }
+
+    // Left after its first rows, as a failed slicing leaves it: it goes without waiting for
+    // rows nobody takes.
+    void leftHalfReadItGoes() {
+        auto source =
+            fitWithin(sourceFromImage(testpictures::gradient(400, 3000)), QSize(100, 100));
+        QImage band;
+        QString error;
+        QVERIFY(source->nextRows(3, band, error));
+        source.reset();
     }
 
     void aPictureThatFitsIsLeftAlone() {
