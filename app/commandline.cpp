@@ -1,7 +1,9 @@
 #include "app/commandline.h"
 
+#include "platform/fitsource.h"
 #include "platform/interrupt.h"
 #include "platform/picturesource.h"
+#include "puzzle/modernpage.h"
 #include "puzzle/page.h"
 #include "puzzle/project.h"
 #include "puzzle/sizecommand.h"
@@ -13,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <new>
@@ -53,8 +56,91 @@ int failure(const QString& cause) {
 int commandLine(int argc, char** argv);
 
 // The command line's own options, as they may be written on it.
-const char* const kOwnOptions[] = {"--grid",     "--solve-button", "--help", "-h",
+const char* const kOwnOptions[] = {"--grid",     "--solve-button", "--page", "--title",
+                                   "--fit",      "--single-file",  "--help", "-h",
                                    "--help-all", "--version",      "-v"};
+
+// The largest side --fit takes: far beyond any screen, and well inside int arithmetic.
+constexpr int kMaxFitSide = 100000;
+
+// What the options beyond --grid and --solve-button ask for, once checked.
+struct PageChoice {
+    bool modern = false;
+    bool singleFile = false;
+    std::string title{puzzle::kDefaultTitle};
+    QSize fit; // empty: the picture as it is
+};
+
+// The one value of an option given at most once; false with `problem` set otherwise.
+bool singleValue(const QCommandLineParser& parser, const QString& name, QString& value,
+                 QString& problem) {
+    const QStringList values = parser.values(name);
+    if (values.size() > 1) {
+        problem = QStringLiteral("--%1 is given more than once.").arg(name);
+        return false;
+    }
+    value = values.isEmpty() ? QString() : values.front();
+    return true;
+}
+
+// Empty when the options make sense together, else what is wrong with them.
+QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
+    QString problem, page, fit, title;
+    if (!singleValue(parser, QStringLiteral("page"), page, problem) ||
+        !singleValue(parser, QStringLiteral("fit"), fit, problem) ||
+        !singleValue(parser, QStringLiteral("title"), title, problem))
+        return problem;
+    if (parser.isSet(QStringLiteral("page"))) {
+        if (page != QLatin1String("classic") && page != QLatin1String("modern"))
+            return QStringLiteral("--page must be classic or modern, not '%1'.").arg(page);
+        choice.modern = page == QLatin1String("modern");
+    }
+    choice.singleFile = parser.isSet(QStringLiteral("single-file"));
+    if (choice.singleFile && !choice.modern)
+        return QStringLiteral("--single-file needs --page modern.");
+    if (parser.isSet(QStringLiteral("title"))) {
+        if (!choice.modern)
+            return QStringLiteral("--title needs --page modern.");
+        choice.title = title.toStdString();
+        if (!puzzle::validTitle(choice.title))
+            return QStringLiteral("--title must be one line of at most %1 characters.")
+                .arg(puzzle::kMaxTitleLength);
+    }
+    if (parser.isSet(QStringLiteral("fit"))) {
+        static const QRegularExpression kSize(QStringLiteral("^([0-9]{1,6})x([0-9]{1,6})$"));
+        const QRegularExpressionMatch match = kSize.match(fit);
+        const int w = match.hasMatch() ? match.captured(1).toInt() : 0;
+        const int h = match.hasMatch() ? match.captured(2).toInt() : 0;
+        if (w < 1 || h < 1 || w > kMaxFitSide || h > kMaxFitSide)
+            return QStringLiteral("--fit must be WxH, two whole numbers from 1 to %1, not '%2'.")
+                .arg(kMaxFitSide)
+                .arg(fit);
+        choice.fit = QSize(w, h);
+    }
+    return {};
+}
+
+// The modern page for what the slicing made: pieces by address, or inside the page.
+QByteArray modernPage(const puzzle::SizeRow& row, bool solveButton, const PageChoice& choice,
+                      const puzzle::MadePieces& made) {
+    puzzle::ModernPage page;
+    page.row = &row;
+    page.pieceWidth = made.pieceSize.width();
+    page.pieceHeight = made.pieceSize.height();
+    page.title = choice.title;
+    page.solveButton = solveButton;
+    for (int k = 0; k < row.pieceCount(); ++k) {
+        if (choice.singleFile) {
+            const QByteArray& file = made.files.at(k);
+            page.pieces.push_back(
+                puzzle::jpegDataUri(std::string_view(file.constData(), std::size_t(file.size()))));
+        } else {
+            page.pieces.push_back(puzzle::pieceAddress(k, made.versions.at(k).toStdString()));
+        }
+    }
+    const std::string text = puzzle::modernPageText(page);
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
 
 } // namespace
 
@@ -118,8 +204,35 @@ int commandLine(int argc, char** argv) {
     const QCommandLineOption solveOption(
         QStringLiteral("solve-button"),
         QStringLiteral("Put a \"Solve It For Me\" button below the puzzle."));
+    const QCommandLineOption pageOption(
+        QStringLiteral("page"),
+        QStringLiteral(
+            "The page to write: classic (the default; the window's page) or modern (fits "
+            "any screen, plays by touch and keyboard, counts moves and time)."),
+        QStringLiteral("STYLE"));
+    const QCommandLineOption titleOption(
+        QStringLiteral("title"),
+        QStringLiteral("The modern page's title and heading, shown as plain text (default \"%1\"; "
+                       "one line, at most %2 characters).")
+            .arg(QString::fromLatin1(puzzle::kDefaultTitle.data(),
+                                     qsizetype(puzzle::kDefaultTitle.size())))
+            .arg(puzzle::kMaxTitleLength),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption fitOption(
+        QStringLiteral("fit"),
+        QStringLiteral("Scale the picture down, keeping its proportions, to fit within W by H "
+                       "pixels before it is cut; a picture that fits already is left as it is."),
+        QStringLiteral("WxH"));
+    const QCommandLineOption singleFileOption(
+        QStringLiteral("single-file"),
+        QStringLiteral("With --page modern: put the pieces inside index.html and write no other "
+                       "file, so that the puzzle can be shared as one file."));
     parser.addOption(gridOption);
     parser.addOption(solveOption);
+    parser.addOption(pageOption);
+    parser.addOption(titleOption);
+    parser.addOption(fitOption);
+    parser.addOption(singleFileOption);
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
                                  QStringLiteral("The JPEG or GIF picture to cut."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
@@ -154,6 +267,9 @@ int commandLine(int argc, char** argv) {
                             .arg(puzzle::kMinGrid)
                             .arg(puzzle::kMaxGrid)
                             .arg(gridValues.front()));
+    PageChoice choice;
+    if (const QString problem = readPageChoice(parser, choice); !problem.isEmpty())
+        return badUsage(problem);
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return badUsage(QStringLiteral("Expected a PICTURE and a FOLDER, got %1 argument%2.")
@@ -175,9 +291,11 @@ int commandLine(int argc, char** argv) {
     // The picture is read before the folder is touched, as in the window, so a picture that
     // cannot be read leaves no trace.
     QString error;
-    const std::unique_ptr<platform::Source> source = platform::openSource(picturePath, error);
+    std::unique_ptr<platform::Source> source = platform::openSource(picturePath, error);
     if (!source)
         return failure(error);
+    if (!choice.fit.isEmpty())
+        source = platform::fitWithin(std::move(source), choice.fit);
 
     const QFileInfo folderInfo(folder);
     if (folderInfo.exists() && !folderInfo.isDir())
@@ -186,14 +304,24 @@ int commandLine(int argc, char** argv) {
     if (!folderExisted && !QDir().mkpath(folder))
         return failure(QStringLiteral("Could not make the folder %1.").arg(folder));
 
-    // The same page the window writes: the filled template, then the table text.
-    const QString pageText =
-        puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), *row) +
-        puzzle::buildTableText(*row, parser.isSet(solveOption));
     // A signal stops the run where it can leave the folder as it was, then ends the process.
     const platform::InterruptGuard guard;
-    const puzzle::ProjectOutcome outcome =
-        puzzle::writeProject(*source, row->n, folder, pageText.toLatin1());
+    const bool solveButton = parser.isSet(solveOption);
+    puzzle::ProjectOutcome outcome;
+    if (choice.modern) {
+        outcome = puzzle::writeProject(*source, row->n, folder,
+                                       choice.singleFile ? puzzle::PieceStorage::InPage
+                                                         : puzzle::PieceStorage::Files,
+                                       [&](const puzzle::MadePieces& made) {
+                                           return modernPage(*row, solveButton, choice, made);
+                                       });
+    } else {
+        // The same page the window writes: the filled template, then the table text.
+        const QString pageText =
+            puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), *row) +
+            puzzle::buildTableText(*row, solveButton);
+        outcome = puzzle::writeProject(*source, row->n, folder, pageText.toLatin1());
+    }
     if (!outcome.ok) {
         // Only a folder made by this run goes again, and only while it is still empty.
         if (!folderExisted)
@@ -201,9 +329,13 @@ int commandLine(int argc, char** argv) {
         return failure(outcome.error);
     }
 
-    QTextStream(stdout) << "wrote " << outcome.pieces << " pieces of " << outcome.pieceSize.width()
-                        << 'x' << outcome.pieceSize.height() << ", white.jpg and index.html to "
-                        << folder << "\n";
+    QTextStream out(stdout);
+    out << "wrote " << outcome.pieces << " pieces of " << outcome.pieceSize.width() << 'x'
+        << outcome.pieceSize.height();
+    if (choice.singleFile)
+        out << " inside index.html to " << folder << "\n";
+    else
+        out << ", white.jpg and index.html to " << folder << "\n";
     return kWritten;
 }
 

@@ -77,6 +77,8 @@ PICTURES = (
 WINDOW_CASES = {("24 MP JPEG", 3), ("24 MP JPEG", 9), ("24 MP portrait", 3), ("24 MP portrait", 9)}
 JUDGED_LOAD = 1.0
 MB = 1024 * 1024
+# --fit against the same run without it: at most this share of its time.
+FIT_PICTURE, FIT_GRID, FIT_BOX, FIT_LIMIT = "24 MP JPEG", 4, "1600x1200", 0.5
 
 
 def find_tool(*names):
@@ -214,6 +216,34 @@ def bench_case(build, picture, n, out, disk):
     return result
 
 
+def bench_fit(build, picture, out):
+    """Tilemaven on the same picture and grid with and without --fit, taking turns."""
+    target = os.path.join(out, "puzzle")
+    program = os.path.join(build, "app", "tilemaven")
+    commands = {
+        "plain": [program, "--grid", str(FIT_GRID), picture.path, target],
+        "fit": [program, "--grid", str(FIT_GRID), "--fit", FIT_BOX, picture.path, target],
+    }
+    samples = {name: [] for name in commands}
+    for run in range(RUNS + 1):
+        for name, command in commands.items():
+            result = measure(command, clear(target))
+            if run > 0:
+                samples[name].append(result)
+    clear(target)()
+    return {name: (statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+            for name, runs in samples.items()}
+
+
+def print_fit(result, judged):
+    fit, plain = result["fit"], result["plain"]
+    ratio = fit[0] / plain[0]
+    verdict = ("holds" if ratio <= FIT_LIMIT else "MISSED") if judged else "not judged"
+    print("  --fit %s, %s at %dx%d: %.3f s (%.1f MB) against %.3f s (%.1f MB) without it: "
+          "%.2f <= %.2f  %s" % (FIT_BOX, FIT_PICTURE, FIT_GRID, FIT_GRID, fit[0], fit[1], plain[0],
+                                plain[1], ratio, FIT_LIMIT, verdict))
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -239,8 +269,10 @@ def main():
             for n in picture.grids:
                 results[(picture.name, n)] = bench_case(build, picture, n, out, disk)
                 print("  %s at %dx%d done" % (picture.name, n, n), flush=True)
+        fit = bench_fit(build, next(p for p in PICTURES if p.name == FIT_PICTURE), out)
         print_table(results)
         print_targets(results, load_start)
+        print_fit(fit, load_start <= JUDGED_LOAD)
         load_end = os.getloadavg()[0]
         print("(%.0f s in all; load average at the start %.2f, at the end %.2f)" % (
             time.time() - started, load_start, load_end))

@@ -316,6 +316,21 @@ public:
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
                             bool checkEveryRow, bool planesFirst);
 
+    bool decodeScaled(int denom) {
+        if (m_mode != Mode::Undecided || (denom != 2 && denom != 4 && denom != 8))
+            return false;
+        jpeg_decompress_struct& c = m_decoder.cinfo();
+        c.scale_num = 1;
+        c.scale_denom = unsigned(denom);
+        if (!m_decoder.run([](jpeg_decompress_struct& d) { jpeg_calc_output_dimensions(&d); })) {
+            c.scale_denom = 1;
+            return false;
+        }
+        m_size = QSize(int(c.output_width), int(c.output_height));
+        m_planar = false; // the stored planes are full size
+        return true;
+    }
+
 private:
     // Ink to light, in place: C, M, Y, K bytes become B, G, R, 0xFF (Format_RGB32). Adobe's
     // programs, which write nearly every CMYK JPEG, store the inks inverted (255: none).
@@ -503,6 +518,11 @@ JpegOpening openJpegSource(const QString& path, bool checkEveryRow) {
     if (!file)
         return {}; // files that are no picture files are the whole-picture decoder's to word
     return JpegSource::open(file, checkEveryRow, false);
+}
+
+bool decodeJpegScaled(Source& source, int denom) {
+    auto* jpeg = dynamic_cast<JpegSource*>(&source);
+    return jpeg && jpeg->decodeScaled(denom);
 }
 
 int exifOrientation(const unsigned char* segment, std::size_t size) {

@@ -66,6 +66,11 @@ JpegOpening openJpegSource(const std::shared_ptr<const platform::PictureFile>& f
 // The same, opening `path` first.
 JpegOpening openJpegSource(const QString& path, bool checkEveryRow = false);
 
+// From now on, `source` decodes at 1/denom of its size (2, 4 or 8) through libjpeg's DCT scaling,
+// and size() says the new size. False, and nothing changes, when `source` is no JPEG opened by
+// openJpegSource() or has started decoding (a multi-scan file does when it is opened).
+bool decodeJpegScaled(Source& source, int denom);
+
 // The orientation that an APP1 "Exif\0\0" segment gives the picture: 0 when it has none, 1 to 8
 // when it has a valid one, -1 when the segment is damaged or the orientation is malformed. Only
 // the first image file directory counts, as with viewers: the next one is the thumbnail's.

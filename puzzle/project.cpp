@@ -2,6 +2,8 @@
 
 #include "platform/stagedfolder.h"
 
+#include <QCryptographicHash>
+
 namespace puzzle {
 
 namespace {
@@ -19,7 +21,59 @@ private:
     platform::StagedFolder& m_folder;
 };
 
+// Notes each piece's version on its way to the folder, or keeps the piece in memory instead.
+class RecordingSink final : public PieceSink {
+public:
+    RecordingSink(PieceSink* folder, MadePieces& made)
+        : m_folder(folder)
+        , m_made(made) {}
+    bool put(const QString& name, const QByteArray& bytes) override {
+        if (name.startsWith(QLatin1String("Image"))) {
+            m_made.versions << pieceVersion(bytes);
+            if (!m_folder)
+                m_made.files << bytes;
+        }
+        return !m_folder || m_folder->put(name, bytes);
+    }
+    QString errorString() const override { return m_folder ? m_folder->errorString() : QString(); }
+
+private:
+    PieceSink* m_folder; // null: nothing goes to the folder
+    MadePieces& m_made;
+};
+
 } // namespace
+
+QByteArray pieceVersion(const QByteArray& bytes) {
+    // Ten hex digits: a chance in a trillion that a changed piece keeps its address.
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(10);
+}
+
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
+                            PieceStorage storage,
+                            const std::function<QByteArray(const MadePieces&)>& pageText,
+                            const SliceCallbacks& callbacks) {
+    ProjectOutcome outcome;
+    outcome.pictureSize = source.size();
+    platform::StagedFolder out(folder);
+    FolderSink folderSink(out);
+    MadePieces made;
+    RecordingSink sink(storage == PieceStorage::Files ? &folderSink : nullptr, made);
+    const SliceOutcome sliced = slice(source, n, sink, callbacks);
+    if (!sliced.ok) {
+        outcome.error = sliced.error;
+        return outcome;
+    }
+    made.pieceSize = sliced.pieceSize;
+    if (!out.write(QStringLiteral("index.html"), pageText(made)) || !out.commit()) {
+        outcome.error = out.errorString();
+        return outcome;
+    }
+    outcome.ok = true;
+    outcome.pieces = n * n;
+    outcome.pieceSize = sliced.pieceSize;
+    return outcome;
+}
 
 ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks) {

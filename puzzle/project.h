@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+#include <QByteArrayList>
+
 #include <functional>
 
 namespace puzzle {
@@ -27,5 +29,27 @@ ProjectOutcome writeProject(platform::Source& source, int n, const QString& fold
 ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks = {});
+
+// Where the pieces of a page built from them go.
+enum class PieceStorage {
+    Files,  // Image<k>.jpg and white.jpg beside index.html
+    InPage, // inside index.html: no other file is written, nothing is kept anywhere but in memory
+};
+
+// What the slicing made, handed to the page once every piece is staged.
+struct MadePieces {
+    QSize pieceSize;
+    QByteArrayList versions; // per piece, Image0 first: a short hex digest of its bytes
+    QByteArrayList files;    // per piece, its JPEG bytes; only with PieceStorage::InPage
+};
+
+// The pieces made into `storage`, then "index.html" built from them.
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
+                            PieceStorage storage,
+                            const std::function<QByteArray(const MadePieces&)>& pageText,
+                            const SliceCallbacks& callbacks = {});
+
+// The version that a piece of these bytes carries in its address.
+QByteArray pieceVersion(const QByteArray& bytes);
 
 } // namespace puzzle

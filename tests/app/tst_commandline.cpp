@@ -1,12 +1,15 @@
 // The command line as a user runs it: the built program in a process of its own, with no display.
 
+#include "puzzle/modernpage.h"
 #include "puzzle/page.h"
 #include "puzzle/sizetable.h"
 #include "testpictures.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,6 +48,17 @@ QStringList lines(const QString& text) {
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// The piece addresses a modern page carries, Image0 first.
+QStringList pageAddresses(const QByteArray& page) {
+    static const QRegularExpression kPieces(QStringLiteral("\"pieces\":\\[([^\\]]*)\\]"));
+    const QRegularExpressionMatch match = kPieces.match(QString::fromUtf8(page));
+    if (!match.hasMatch())
+        return {};
+    // Between quotes: a data address holds a comma of its own.
+    const QString list = match.captured(1);
+    return list.mid(1, list.size() - 2).split(QStringLiteral("\",\""));
+}
+
 const char* const kUsageLine = "Usage: tilemaven --grid N [--solve-button] PICTURE FOLDER";
 
 } // namespace
@@ -66,6 +80,12 @@ private slots:
     void folderIsFile();
     void namesAreTakenAsTheirBytes();
     void writeFails();
+    void modernPage_data();
+    void modernPage();
+    void reusedFolderGetsNewAddresses();
+    void singleFile();
+    void fit_data();
+    void fit();
 
 private:
     QTemporaryDir m_dir;
@@ -106,6 +126,34 @@ void TestCommandLine::usageErrors_data() {
         << QStringList{"--grid", "3", "--colour", pic, out} << "Unknown option 'colour'";
     QTest::newRow("value for a switch")
         << QStringList{"--grid", "3", "--solve-button=yes", pic, out} << "--solve-button";
+    QTest::newRow("fit 0x0") << QStringList{"--grid", "3", "--fit", "0x0", pic, out} << "'0x0'";
+    QTest::newRow("fit one number")
+        << QStringList{"--grid", "3", "--fit", "100", pic, out} << "'100'";
+    QTest::newRow("fit letters") << QStringList{"--grid", "3", "--fit", "axb", pic, out} << "'axb'";
+    QTest::newRow("fit one side 0")
+        << QStringList{"--grid", "3", "--fit=100x0", pic, out} << "'100x0'";
+    QTest::newRow("fit negative") << QStringList{"--grid", "3", "--fit=-4x3", pic, out} << "'-4x3'";
+    QTest::newRow("fit twice") << QStringList{"--grid", "3",   "--fit", "9x9",
+                                              "--fit",  "8x8", pic,     out}
+                               << "--fit is given more than once";
+    QTest::newRow("page foo") << QStringList{"--grid", "3", "--page", "foo", pic, out}
+                              << "classic or modern, not 'foo'";
+    QTest::newRow("page twice") << QStringList{"--grid",         "3", "--page=modern",
+                                               "--page=classic", pic, out}
+                                << "--page is given more than once";
+    QTest::newRow("single file alone") << QStringList{"--grid", "3", "--single-file", pic, out}
+                                       << "--single-file needs --page modern";
+    QTest::newRow("single file, classic")
+        << QStringList{"--grid", "3", "--page", "classic", "--single-file", pic, out}
+        << "--single-file needs --page modern";
+    QTest::newRow("title, classic")
+        << QStringList{"--grid", "3", "--title", "Hi", pic, out} << "--title needs --page modern";
+    QTest::newRow("title with a newline")
+        << QStringList{"--grid", "3", "--page", "modern", "--title", "a\nb", pic, out}
+        << "one line of at most 200 characters";
+    QTest::newRow("title of 201 characters")
+        << QStringList{"--grid", "3", "--page", "modern", "--title", QString(201, 'x'), pic, out}
+        << "one line of at most 200 characters";
 }
 
 void TestCommandLine::usageErrors() {
@@ -321,6 +369,143 @@ void TestCommandLine::writeFails() {
     QVERIFY2(run.err.contains("index.html"), qPrintable(run.err));
     QCOMPARE(testpictures::contents(QDir(folder).filePath("Image0.jpg")), QByteArray("older"));
     QCOMPARE(testpictures::entries(folder), (QStringList{"Image0.jpg", "index.html"}));
+}
+
+void TestCommandLine::modernPage_data() {
+    QTest::addColumn<int>("n");
+    for (const puzzle::SizeRow& row : puzzle::sizeTable())
+        QTest::addRow("%s", row.caption.data()) << row.n;
+}
+
+// The files of the classic folder, and a page whose addresses carry each piece's own version.
+void TestCommandLine::modernPage() {
+    QFETCH(int, n);
+    const QString folder = m_dir.filePath(QStringLiteral("modern/%1").arg(n));
+    const Run run = runTilemaven({"--grid", QString::number(n), "--page", "modern", "--title",
+                                  "Tom & Jerry <3", m_picture, folder});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.out, QStringLiteral("wrote %1 pieces of %2x%3, white.jpg and index.html to %4\n")
+                          .arg(n * n)
+                          .arg(100 / n)
+                          .arg(77 / n)
+                          .arg(folder));
+    QStringList expected{QStringLiteral("index.html"), QStringLiteral("white.jpg")};
+    for (int k = 0; k < n * n; ++k)
+        expected << QStringLiteral("Image%1.jpg").arg(k);
+    expected.sort();
+    QCOMPARE(testpictures::entries(folder), expected);
+
+    const QByteArray page = testpictures::contents(QDir(folder).filePath("index.html"));
+    QVERIFY(page.startsWith("<!DOCTYPE html>"));
+    QVERIFY(page.contains("<h1>Tom &amp; Jerry &lt;3</h1>"));
+    const QStringList addresses = pageAddresses(page);
+    QCOMPARE(addresses.size(), n * n);
+    for (int k = 0; k < n * n; ++k) {
+        const QByteArray piece =
+            testpictures::contents(QDir(folder).filePath(QStringLiteral("Image%1.jpg").arg(k)));
+        const QByteArray digest =
+            QCryptographicHash::hash(piece, QCryptographicHash::Sha256).toHex().left(10);
+        QCOMPARE(addresses.at(k), QStringLiteral("Image%1.jpg?v=%2").arg(k).arg(digest));
+    }
+    // The pieces themselves are the classic page's.
+    const QString classic = m_dir.filePath(QStringLiteral("modern/%1-classic").arg(n));
+    QCOMPARE(runTilemaven({"--grid", QString::number(n), m_picture, classic}).status, 0);
+    for (const QString& name : expected)
+        if (name != QLatin1String("index.html"))
+            QCOMPARE(testpictures::contents(QDir(folder).filePath(name)),
+                     testpictures::contents(QDir(classic).filePath(name)));
+}
+
+void TestCommandLine::reusedFolderGetsNewAddresses() {
+    const QString other = testpictures::saveJpeg(
+        testpictures::gradient(100, 77).mirrored(true, false), m_dir.filePath("other.jpg"));
+    QVERIFY(!other.isEmpty());
+    const QString folder = m_dir.filePath(QStringLiteral("reused-modern"));
+    const auto addresses = [&](const QString& picture) {
+        const Run run = runTilemaven({"--grid", "4", "--page", "modern", picture, folder});
+        return run.status == 0
+                   ? pageAddresses(testpictures::contents(QDir(folder).filePath("index.html")))
+                   : QStringList();
+    };
+    const QStringList first = addresses(m_picture);
+    QCOMPARE(first.size(), 16);
+    QCOMPARE(addresses(m_picture), first); // the same pieces keep their addresses
+    const QStringList second = addresses(other);
+    QCOMPARE(second.size(), 16);
+    for (int k = 0; k < 16; ++k)
+        QVERIFY2(first.at(k) != second.at(k), qPrintable(first.at(k)));
+}
+
+void TestCommandLine::singleFile() {
+    const QString folder = m_dir.filePath(QStringLiteral("single"));
+    const Run run = runTilemaven(
+        {"--grid", "5", "--page", "modern", "--single-file", "--solve-button", m_picture, folder});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.out,
+             QStringLiteral("wrote 25 pieces of 20x15 inside index.html to %1\n").arg(folder));
+    // One file, and nothing left over anywhere in the folder.
+    QCOMPARE(testpictures::entries(folder), QStringList{"index.html"});
+
+    const QByteArray page = testpictures::contents(QDir(folder).filePath("index.html"));
+    QVERIFY(page.contains("id=\"solve\""));
+    const QStringList addresses = pageAddresses(page);
+    QCOMPARE(addresses.size(), 25);
+    const QString folders = m_dir.filePath(QStringLiteral("single-as-files"));
+    QCOMPARE(runTilemaven({"--grid", "5", "--page", "modern", m_picture, folders}).status, 0);
+    const QString prefix = QStringLiteral("data:image/jpeg;base64,");
+    for (int k = 0; k < 25; ++k) {
+        QVERIFY(addresses.at(k).startsWith(prefix));
+        const QByteArray piece = QByteArray::fromBase64(
+            addresses.at(k).mid(prefix.size()).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        QCOMPARE(piece, testpictures::contents(
+                            QDir(folders).filePath(QStringLiteral("Image%1.jpg").arg(k))));
+    }
+}
+
+void TestCommandLine::fit_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QSize>("fitted"); // the picture after fitting
+    QTest::newRow("classic, halved") << "classic"
+                                     << "50x50" << QSize(50, 39);
+    QTest::newRow("modern, by height") << "modern"
+                                       << "500x30" << QSize(39, 30);
+    QTest::newRow("fits already") << "classic"
+                                  << "100x77" << QSize(100, 77);
+}
+
+void TestCommandLine::fit() {
+    QFETCH(QString, page);
+    QFETCH(QString, box);
+    QFETCH(QSize, fitted);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    const QString folder = m_dir.filePath(QStringLiteral("fit-") + tag);
+    const Run run = runTilemaven({"--grid", "3", "--page", page, "--fit", box, m_picture, folder});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const int pw = fitted.width() / 3, ph = fitted.height() / 3;
+    QVERIFY2(run.out.startsWith(QStringLiteral("wrote 9 pieces of %1x%2,").arg(pw).arg(ph)),
+             qPrintable(run.out));
+
+    // Cut from the scaled picture as from any other: each piece shows its part of it.
+    const QImage scaled = testpictures::read(m_picture).scaled(fitted, Qt::IgnoreAspectRatio,
+                                                               Qt::SmoothTransformation);
+    for (int k = 0; k < 9; ++k) {
+        const QImage piece =
+            testpictures::read(QDir(folder).filePath(QStringLiteral("Image%1.jpg").arg(k)));
+        QCOMPARE(piece.size(), QSize(pw, ph));
+        QVERIFY2(testpictures::meanError(piece, scaled, QPoint(k % 3 * pw, k / 3 * ph)) < 8,
+                 qPrintable(QStringLiteral("piece %1").arg(k)));
+    }
+    if (fitted == QSize(100, 77)) {
+        // Not enlarged, not even touched: the very pieces of a run without --fit.
+        const QString plain = m_dir.filePath(QStringLiteral("fit-plain"));
+        QCOMPARE(runTilemaven({"--grid", "3", m_picture, plain}).status, 0);
+        for (int k = 0; k < 9; ++k) {
+            const QString name = QStringLiteral("Image%1.jpg").arg(k);
+            QCOMPARE(testpictures::contents(QDir(folder).filePath(name)),
+                     testpictures::contents(QDir(plain).filePath(name)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

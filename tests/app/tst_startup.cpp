@@ -183,6 +183,12 @@ void TestStartup::argumentsDecideBetweenWindowAndCommandLine_data() {
         QTest::addRow("%s", own) << QStringList{own} << true;
     QTest::newRow("only after --") << QStringList{"--", "--grid"} << false;
     QTest::newRow("like ours") << QStringList{"--gridded", "-hv", "--helpful"} << false;
+    // The modern page's options ask for the command line alone too, so that a mistaken
+    // `tilemaven --page modern` says what is missing instead of opening the window.
+    for (const char* own : {"--page=modern", "--title=x", "--fit=9x9", "--single-file"})
+        QTest::addRow("%s", own) << QStringList{own} << true;
+    QTest::newRow("fit apart") << QStringList{"--fit", "9x9", "a.jpg", "out"} << true;
+    QTest::newRow("like the new ones") << QStringList{"--pages", "--fitting", "--titles"} << false;
 }
 
 void TestStartup::argumentsDecideBetweenWindowAndCommandLine() {

@@ -9,6 +9,10 @@
 //   page.click(k)                a real click (or tap) on the k-th image
 //   page.doubleTap(k)            two quick taps on the k-th image (touch engines only)
 //   page.clickButton()           a real click (or tap) on the solve button
+//   page.clickOn(selector)       a real click (or tap) on the first element that matches
+//   page.key(name)               a key press to whatever has the focus: Tab, Enter, Space, Escape,
+//                                ArrowUp, ArrowDown, ArrowLeft, ArrowRight
+//   page.resize(width, height)   makes the viewport that many CSS pixels
 //   page.screenshot()            PNG bytes of what the viewport shows, at any device scale
 //   page.errors()                script errors since the last call
 //   page.close()
@@ -18,6 +22,12 @@ import { existsSync, mkdtempSync, readFileSync, unlinkSync, writeFileSync } from
 import { createServer } from 'node:net';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+
+const kKeys = ['Tab', 'Enter', 'Space', 'Escape', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight'];
+function checkKey(name) {
+  if (!kKeys.includes(name)) throw new Error(`no key ${name} here`);
+  return name;
+}
 
 const kViewport = { width: 1000, height: 800 };
 const kTimeout = 5000;
@@ -67,6 +77,9 @@ function playwrightPage(page, touch) {
       await page.touchscreen.tap(x, y);
     },
     clickButton: () => press(page.locator('input[type=button]')),
+    clickOn: (selector) => press(page.locator(selector).first()),
+    key: (name) => page.keyboard.press(checkKey(name)),
+    resize: (width, height) => page.setViewportSize({ width, height }),
     screenshot: () => page.screenshot(),
     errors: () => errors.splice(0),
     close: () => page.close(),
@@ -127,6 +140,9 @@ async function firefoxEngine() {
         click: async (k) => (await page.$$('img'))[k].click(),
         doubleTap: () => Promise.reject(new Error('no touch screen here')),
         clickButton: async () => (await page.$('input[type=button]')).click(),
+        clickOn: async (selector) => (await page.$(selector)).click(),
+        key: (name) => page.keyboard.press(checkKey(name) === 'Space' ? ' ' : name),
+        resize: (width, height) => page.setViewport({ width, height }),
         screenshot: async () => Buffer.from(await page.screenshot()),
         errors: () => errors.splice(0),
         close: () => page.close(),
@@ -158,7 +174,8 @@ function spawnOwned(command, args, options) {
 // MiniBrowser has no headless mode: it gets an X server of its own on the first free display.
 async function startXvfb() {
   requireProgram('/usr/bin/Xvfb', 'xvfb');
-  const xvfb = spawnOwned('Xvfb', ['-displayfd', '1', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'], {
+  // Room for a window whose viewport is 3840x2160.
+  const xvfb = spawnOwned('Xvfb', ['-displayfd', '1', '-screen', '0', '4000x2400x24', '-nolisten', 'tcp'], {
     stdio: ['ignore', 'pipe', 'ignore'],
   });
   const display = await new Promise((resolve, reject) => {
@@ -214,7 +231,11 @@ async function webkitEngine(work) {
   requireProgram('/usr/bin/WebKitWebDriver', 'webkit2gtk-driver');
   const miniBrowser = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
   requireProgram(miniBrowser, 'webkit2gtk-driver');
-  const { Builder, By } = await importOrExplain('selenium-webdriver');
+  const { Builder, By, Key } = await importOrExplain('selenium-webdriver');
+  const keys = {
+    Tab: Key.TAB, Enter: Key.ENTER, Space: Key.SPACE, Escape: Key.ESCAPE,
+    ArrowUp: Key.ARROW_UP, ArrowDown: Key.ARROW_DOWN, ArrowLeft: Key.ARROW_LEFT, ArrowRight: Key.ARROW_RIGHT,
+  };
 
   const xvfb = await startXvfb();
   const port = await freePort();
@@ -275,6 +296,31 @@ async function webkitEngine(work) {
         click: async (k) => (await driver.findElements(By.css('img')))[k].click(),
         doubleTap: () => Promise.reject(new Error('no touch screen here')),
         clickButton: async () => (await driver.findElement(By.css('input[type=button]'))).click(),
+        clickOn: async (selector) => (await driver.findElement(By.css(selector))).click(),
+        key: (name) => driver.actions().sendKeys(keys[checkKey(name)]).perform(),
+        // The window's size includes its frame: measured once the window has taken its new size,
+        // then taken into account. MiniBrowser's toolbar keeps its window wider than a phone.
+        async resize(width, height) {
+          const viewport = () => run(() => [window.innerWidth, window.innerHeight], []);
+          const settle = async () => {
+            let last = '';
+            for (let tries = 0; tries < 50; ++tries) {
+              await new Promise((resolve) => setTimeout(resolve, 40));
+              const now = JSON.stringify(await viewport());
+              if (now === last) break;
+              last = now;
+            }
+            return JSON.parse(last);
+          };
+          await driver.manage().window().setRect({ width, height });
+          const [w, h] = await settle();
+          if (w !== width || h !== height) {
+            await driver.manage().window().setRect({ width: 2 * width - w, height: 2 * height - h });
+            const [w2, h2] = await settle();
+            if (w2 !== width || h2 !== height)
+              throw new Error(`the viewport is ${w2}x${h2}, not ${width}x${height}`);
+          }
+        },
         screenshot: async () => Buffer.from(await driver.takeScreenshot(), 'base64'),
         async errors() {
           await collect();
@@ -296,6 +342,9 @@ async function webkitEngine(work) {
     },
   };
 }
+
+// The smallest viewport width each engine's window can take, where it has one.
+export const minimumWidth = { webkit: 460 };
 
 export const engines = {
   chromium: (work) => chromiumEngine(work, { viewport: kViewport, deviceScaleFactor: 1 }),

@@ -106,3 +106,39 @@ export function placedError(shot, at, scale, reference, area, margin = 1) {
   }
   return sum / (count * 3);
 }
+
+// The same for a piece shown at any size: `area` of `reference` stretched over `box` (page
+// pixels). Each reference pixel is compared with the screen pixel under its centre; `margin`
+// reference pixels along the edges are left out, where the scaling blends neighbouring pieces.
+export function fittedError(shot, box, scale, reference, area, margin = 2) {
+  const sx = box.width / area.width;
+  const sy = box.height / area.height;
+  let sum = 0;
+  let count = 0;
+  for (let y = margin; y < area.height - margin; ++y) {
+    const py = Math.floor((box.y + (y + 0.5) * sy) * scale);
+    for (let x = margin; x < area.width - margin; ++x) {
+      const px = Math.floor((box.x + (x + 0.5) * sx) * scale);
+      if (px < 0 || py < 0 || px >= shot.width || py >= shot.height)
+        throw new Error(`page point ${px / scale},${py / scale} lies outside the ${shot.width}x${shot.height} screenshot`);
+      const s = (py * shot.width + px) * 3;
+      const r = ((area.y + y) * reference.width + area.x + x) * 3;
+      for (let c = 0; c < 3; ++c) sum += Math.abs(shot.rgb[s + c] - reference.rgb[r + c]);
+      ++count;
+    }
+  }
+  return sum / (count * 3);
+}
+
+// Mean absolute difference per channel between two screenshots within `box` (page pixels).
+export function shotDifference(a, b, box, scale) {
+  let sum = 0;
+  let count = 0;
+  for (let y = Math.ceil(box.y * scale); y < Math.floor((box.y + box.height) * scale); ++y)
+    for (let x = Math.ceil(box.x * scale); x < Math.floor((box.x + box.width) * scale); ++x) {
+      const i = (y * a.width + x) * 3;
+      for (let c = 0; c < 3; ++c) sum += Math.abs(a.rgb[i + c] - b.rgb[i + c]);
+      ++count;
+    }
+  return count ? sum / (count * 3) : 0;
+}

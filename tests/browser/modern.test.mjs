@@ -1,0 +1,508 @@
+// Plays the modern page (--page modern) in one browser engine, opened from disk: it fits windows
+// from a phone's to a 4K monitor's, shows the picked piece, swaps by click, tap and keyboard,
+// says it is solved exactly when it is, starts over without reloading, carries its pieces inside
+// with --single-file, and never shows the pieces of an older puzzle from the cache.
+//
+//   node modern.test.mjs --engine chromium|firefox|webkit|phone --tilemaven PATH --fixture PATH
+//
+// TILEMAVEN_KEEP=1 keeps the work folder for a look afterwards.
+
+import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
+import { cpSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { pathToFileURL } from 'node:url';
+import { parseArgs, promisify } from 'node:util';
+
+import { engines, minimumWidth } from './engines.mjs';
+import { decodePng, decodePpm, fittedError, shotDifference } from './pixels.mjs';
+
+const run = promisify(execFile);
+
+const { values: options } = parseArgs({
+  options: {
+    engine: { type: 'string' },
+    tilemaven: { type: 'string' },
+    fixture: { type: 'string' },
+  },
+});
+if (!engines[options.engine] || !options.tilemaven || !options.fixture) {
+  console.error(`usage: node modern.test.mjs --engine ${Object.keys(engines).join('|')} ` +
+    '--tilemaven PATH --fixture PATH');
+  process.exit(2);
+}
+
+// Per piece, in levels of 0..255, as in the classic checks; the page's scaling adds a little.
+const kPixelTolerance = 15;
+// A picked piece must stand out: its tint and frame change it by far more than this on average.
+const kHighlight = 25;
+// WebKitGTK now and then paints a change a little late.
+const kRepaintWait = 2000;
+const kWait = 5000;
+const kPhone = options.engine === 'phone';
+// Both ways round on a phone, and the smallest screen there is; a desktop window small and
+// large, and those of phones in each engine whose window can be that narrow.
+const kWindows = (kPhone
+  ? [[390, 844], [844, 390], [320, 480]]
+  : [[1280, 800], [3840, 2160], [390, 844], [844, 390], [320, 480]])
+  .filter(([width]) => width >= (minimumWidth[options.engine] ?? 0));
+const kDesktop = kPhone ? [390, 844] : [1280, 800];
+
+function headlessEnv() {
+  const env = { ...process.env };
+  delete env.QT_QPA_PLATFORM;
+  delete env.DISPLAY;
+  delete env.WAYLAND_DISPLAY;
+  return env;
+}
+
+async function makePuzzle(picture, folder, n, ...extra) {
+  return run(options.tilemaven, ['--grid', String(n), '--page', 'modern', ...extra, picture, folder],
+    { env: headlessEnv() });
+}
+
+let work;
+let engine;
+let sizes; // grid size -> scramble order, from the program's own size table
+const pictures = {}; // name -> lossless pixels
+
+before(async () => {
+  work = mkdtempSync(join(tmpdir(), `tilemaven-modern-${options.engine}-`));
+  for (const name of ['picture', 'other']) {
+    await run(options.fixture, [name, work]);
+    pictures[name] = decodePpm(readFileSync(join(work, `${name}.ppm`)));
+  }
+  const { stdout } = await run(options.fixture, ['table']);
+  sizes = new Map(JSON.parse(stdout).sizes.map((row) => [row.n, row.order]));
+  engine = await engines[options.engine](work);
+  console.log(`# ${engine.version}`);
+});
+
+after(async () => {
+  await engine?.close();
+  if (work && !process.env.TILEMAVEN_KEEP) rmSync(work, { recursive: true, force: true });
+  else if (work) console.log(`kept ${work}`);
+});
+
+async function until(what, probe, timeout = kWait) {
+  const deadline = Date.now() + timeout;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting until ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
+// Everything the checks read from the page, in one trip. A cell's piece is told by its image's
+// address among the page's own piece addresses.
+function pageState() {
+  const addresses = JSON.parse(document.getElementById('data').textContent).pieces;
+  const cells = Array.from(document.querySelectorAll('[role=grid] [role=row] > [role=gridcell]'));
+  const place = (element) => {
+    const box = element.getBoundingClientRect();
+    return { x: box.x, y: box.y, width: box.width, height: box.height };
+  };
+  const shown = (element) => Boolean(element) && !element.hidden &&
+    getComputedStyle(element).display !== 'none' && element.getBoundingClientRect().width > 0;
+  const done = document.getElementById('done');
+  return {
+    pieces: cells.map((cell) => addresses.indexOf(cell.querySelector('img').getAttribute('src'))),
+    loaded: Array.from(document.images).every((img) => img.complete && img.naturalWidth > 0),
+    picked: cells.flatMap((cell, k) => (cell.getAttribute('aria-selected') === 'true' ? [k] : [])),
+    focused: cells.indexOf(document.activeElement),
+    labels: cells.map((cell) => cell.getAttribute('aria-label')),
+    moves: document.getElementById('moves').textContent,
+    finished: shown(done) ? done.textContent : null,
+    announced: document.querySelector('[aria-live]')?.textContent ?? '',
+    board: place(document.querySelector('[role=grid]')),
+    cells: cells.map(place),
+    view: { width: window.innerWidth, height: window.innerHeight },
+    scroll: { width: document.documentElement.scrollWidth, height: document.documentElement.scrollHeight },
+    controls: Array.from(document.querySelectorAll('h1, button'), place),
+    marker: window.tilemavenMarker ?? null,
+  };
+}
+
+const state = (page) => page.evaluate(pageState);
+
+// The offset s that makes `pieces` the scramble order rotated by s, or -1.
+function rotationOffset(pieces, order) {
+  return order.findIndex((_, s) => pieces.every((piece, i) => piece === order[(s + i) % order.length]));
+}
+
+const solvedIn = (pieces) => pieces.every((p, k) => p === k);
+
+// One open puzzle: its size, its picture and what it takes to check it.
+function puzzle(page, n, picture) {
+  const reference = pictures[picture];
+  const pw = Math.floor(reference.width / n);
+  const ph = Math.floor(reference.height / n);
+
+  const shot = async () => {
+    const image = decodePng(await page.screenshot());
+    return { image, scale: image.width / (await page.evaluate(() => window.innerWidth)) };
+  };
+
+  return {
+    n,
+    count: n * n,
+    async load(url) {
+      await page.open(url);
+      await page.evaluate(() => { window.tilemavenMarker = 'same page'; });
+      await until('every piece has loaded', async () => (await state(page)).loaded);
+      return state(page);
+    },
+    // Piece by piece, so that one piece out of place cannot hide in the average.
+    async pixelsShow(pieces, what) {
+      const { cells } = await state(page);
+      let worst;
+      const deadline = Date.now() + kRepaintWait;
+      do {
+        const { image, scale } = await shot();
+        worst = { error: -1 };
+        pieces.forEach((p, k) => {
+          const area = { x: (p % n) * pw, y: Math.floor(p / n) * ph, width: pw, height: ph };
+          const error = fittedError(image, cells[k], scale, reference, area);
+          if (error > worst.error) worst = { error, k, p };
+        });
+      } while (worst.error >= kPixelTolerance && Date.now() < deadline);
+      assert.ok(worst.error < kPixelTolerance,
+        `${what}: cell ${worst.k} shows something else than piece ${worst.p} ` +
+        `(off by ${worst.error.toFixed(1)} per channel)`);
+    },
+    // How much each cell's pixels differ between now and `before` (a shot).
+    async changes(before) {
+      const { cells } = await state(page);
+      const now = await shot();
+      return cells.map((box) => shotDifference(before.image, now.image, box, now.scale));
+    },
+    shot,
+  };
+}
+
+// The board fits the window, keeps the picture's proportions and leaves no gap between pieces;
+// nothing scrolls, and the heading and the buttons are inside the window too.
+async function checkFits(page, n, width, height) {
+  await page.resize(width, height);
+  // Settled: the window has its size, and the board the same place twice in a row.
+  let last = '';
+  const settled = async () => {
+    const now = await state(page);
+    const key = JSON.stringify([now.view, now.board]);
+    const same = key === last;
+    last = key;
+    return now.view.width === width && now.view.height === height && same && now;
+  };
+  const s = await until(`the page has followed the window to ${width}x${height}`, settled);
+  const where = `in ${width}x${height}`;
+  assert.ok(s.scroll.width <= width && s.scroll.height <= height,
+    `${where} the page scrolls: it is ${s.scroll.width}x${s.scroll.height}`);
+  for (const box of [s.board, ...s.controls])
+    assert.ok(box.x >= 0 && box.y >= 0 && box.x + box.width <= width + 0.5 && box.y + box.height <= height + 0.5,
+      `${where} something stands outside the window: ${JSON.stringify(box)}`);
+  const ratio = Math.floor(421 / n) / Math.floor(313 / n);
+  assert.ok(Math.abs(s.board.width / s.board.height / ratio - 1) < 0.02,
+    `${where} the board is ${s.board.width}x${s.board.height}, not in the picture's proportions ${ratio.toFixed(3)}`);
+  assert.ok(Math.max(s.board.width / width, s.board.height / height) > 0.75,
+    `${where} the board takes only ${s.board.width}x${s.board.height}`);
+  const cw = s.board.width / n;
+  const ch = s.board.height / n;
+  s.cells.forEach((box, k) => {
+    const want = { x: s.board.x + (k % n) * cw, y: s.board.y + Math.floor(k / n) * ch };
+    assert.ok(Math.abs(box.x - want.x) < 0.5 && Math.abs(box.y - want.y) < 0.5 &&
+      Math.abs(box.width - cw) < 0.5 && Math.abs(box.height - ch) < 0.5,
+      `${where} cell ${k} stands at ${JSON.stringify(box)}, not edge to edge with its neighbours`);
+  });
+}
+
+async function checkWindows(page, folder, n) {
+  await page.resize(...kDesktop);
+  await puzzle(page, n, 'picture').load(pathToFileURL(join(folder, 'index.html')).href);
+  for (const [width, height] of kWindows) await checkFits(page, n, width, height);
+}
+
+// Every check of one modern puzzle folder; throws on the first that fails.
+async function checkPlay(page, folder, n, solveButton) {
+  const order = sizes.get(n);
+  const p = puzzle(page, n, 'picture');
+  const noErrors = async (when) => assert.deepEqual(await page.errors(), [], `script errors while ${when}`);
+  await page.resize(...kDesktop);
+  let s = await p.load(pathToFileURL(join(folder, 'index.html')).href);
+  await noErrors('loading');
+  assert.equal(s.pieces.length, p.count, 'number of cells on the board');
+  assert.notEqual(rotationOffset(s.pieces, order), -1, `the cells show ${s.pieces}, no rotation of the scramble order`);
+  assert.ok(!solvedIn(s.pieces), 'the game starts solved');
+  assert.equal(s.finished, null, 'the finish message shows before any move');
+  s.labels.forEach((label, k) =>
+    assert.match(label ?? '', new RegExp(`row ${Math.floor(k / n) + 1}, column ${k % n + 1}\\b.*piece ${s.pieces[k] + 1}\\b`),
+      `cell ${k} is not named by its place and its piece`));
+  await p.pixelsShow(s.pieces, 'on load');
+
+  // A tap or click picks a piece and shows it; the same again puts it down.
+  const a = 0;
+  const b = p.count - 1;
+  const calm = await p.shot();
+  await page.click(a);
+  s = await state(page);
+  assert.deepEqual(s.picked, [a], `a click on cell ${a} did not pick it`);
+  let changes = [];
+  await until('the picked piece shows', async () => (changes = await p.changes(calm))[a] > kHighlight, kRepaintWait).catch(() => {});
+  assert.ok(changes[a] > kHighlight, `the picked cell ${a} looks the same as before (changed by ${changes[a]?.toFixed(1)})`);
+  changes.forEach((change, k) => k === a || assert.ok(change < 3, `picking cell ${a} changed cell ${k} too`));
+  await page.click(a);
+  s = await state(page);
+  assert.deepEqual(s.picked, [], `a second click on cell ${a} did not put it down`);
+  await p.pixelsShow(s.pieces, 'after putting a piece down');
+
+  // Another click swaps, counts a move and says so.
+  let pieces = s.pieces;
+  await page.click(a);
+  await page.click(b);
+  s = await state(page);
+  [pieces[a], pieces[b]] = [pieces[b], pieces[a]];
+  assert.deepEqual(s.pieces, pieces, `clicks on cells ${a} and ${b} did not swap them`);
+  assert.deepEqual(s.picked, [], 'a piece stays picked after a swap');
+  assert.equal(s.moves, '1', 'the move counter after one swap');
+  assert.match(s.announced, /swap/i, 'the swap is not announced');
+  await p.pixelsShow(pieces, `after swapping cells ${a} and ${b}`);
+
+  // Solved by clicks: the message comes with the last piece, and not a move before.
+  let moves = 1;
+  for (let k = 0; k < p.count; ++k) {
+    const from = pieces.indexOf(k);
+    if (from === k) continue;
+    assert.equal((await state(page)).finished, null, `the finish message shows with ${moves} moves, before the puzzle is solved`);
+    await page.click(from);
+    await page.click(k);
+    [pieces[from], pieces[k]] = [pieces[k], pieces[from]];
+    moves += 1;
+    s = await state(page);
+    assert.deepEqual(s.pieces, pieces, `clicks on cells ${from} and ${k} did not swap them`);
+  }
+  assert.ok(solvedIn(s.pieces));
+  assert.ok(s.finished, 'the finish message does not show once every piece is in place');
+  assert.match(s.finished, new RegExp(`\\b${moves} moves\\b`), `the finish message does not give the ${moves} moves`);
+  assert.match(s.finished, /\d+:\d\d/, 'the finish message does not give the time');
+  assert.match(s.announced, /solved/i, 'the finish is not announced');
+  await p.pixelsShow(pieces, 'solved');
+
+  // Shuffle starts a new game on the same page: no move, no message, not solved, a rotation of
+  // the scramble order, and now and then another one.
+  const offsets = new Set();
+  for (let i = 0; i < 12 && offsets.size < 2; ++i) {
+    await page.clickOn('#shuffle');
+    s = await state(page);
+    assert.equal(s.marker, 'same page', 'Shuffle reloaded the page');
+    assert.ok(!solvedIn(s.pieces), 'Shuffle dealt a solved game');
+    assert.equal(s.finished, null, 'the finish message stays after Shuffle');
+    assert.equal(s.moves, '0', 'the move counter after Shuffle');
+    const offset = rotationOffset(s.pieces, order);
+    assert.notEqual(offset, -1, `after Shuffle the cells show ${s.pieces}, no rotation of the scramble order`);
+    offsets.add(offset);
+  }
+  assert.equal(offsets.size, 2, '12 shuffles all dealt the same game');
+  await page.click(1);
+  s = await state(page);
+  assert.deepEqual(s.picked, [1], 'a new game after Shuffle does not play');
+
+  if (solveButton) {
+    await page.clickOn('#solve');
+    s = await state(page);
+    assert.ok(solvedIn(s.pieces), 'the solve button did not put every piece in place');
+    assert.deepEqual(s.picked, [], 'a piece stays picked after the solve button');
+    assert.equal(s.finished, null, 'the solve button counted as the visitor\'s finish');
+    await p.pixelsShow(s.pieces, 'solved by the button');
+  }
+  await noErrors('playing');
+}
+
+// The keyboard alone: Tab into the board, arrows to move, Enter or Space to pick and swap, Escape
+// to put down; the focused cell shows, and the message comes with the last piece.
+async function checkKeyboard(page, folder, n) {
+  const p = puzzle(page, n, 'picture');
+  await page.resize(...kDesktop);
+  let s = await p.load(pathToFileURL(join(folder, 'index.html')).href);
+  for (let tab = 0; tab < 12 && s.focused < 0; ++tab) {
+    await page.key('Tab');
+    s = await state(page);
+  }
+  assert.equal(s.focused, 0, 'Tab does not lead to the board\'s first cell');
+
+  // The focus shows: the cell changes when it takes the focus, and back when it gives it up.
+  const focusedShot = await p.shot();
+  await page.key('ArrowRight');
+  s = await state(page);
+  assert.equal(s.focused, 1, 'ArrowRight does not move to the next cell');
+  const moved = await p.changes(focusedShot);
+  assert.ok(moved[0] > 1 && moved[1] > 1, `the focus does not show (cells changed by ${moved[0].toFixed(2)}, ${moved[1].toFixed(2)})`);
+  await page.key('ArrowLeft');
+
+  let at = 0;
+  const goTo = async (k) => {
+    const steps = [];
+    for (let r = Math.floor(at / n); r < Math.floor(k / n); ++r) steps.push('ArrowDown');
+    for (let r = Math.floor(at / n); r > Math.floor(k / n); --r) steps.push('ArrowUp');
+    for (let c = at % n; c < k % n; ++c) steps.push('ArrowRight');
+    for (let c = at % n; c > k % n; --c) steps.push('ArrowLeft');
+    for (const step of steps) await page.key(step);
+    at = k;
+    assert.equal((await state(page)).focused, k, `the arrow keys did not lead to cell ${k}`);
+  };
+
+  // Escape puts a picked piece down, and nothing moves.
+  let pieces = (await state(page)).pieces;
+  await page.key('Enter');
+  assert.deepEqual((await state(page)).picked, [0], 'Enter does not pick the focused piece');
+  await page.key('Escape');
+  s = await state(page);
+  assert.deepEqual(s.picked, [], 'Escape does not put the piece down');
+  assert.deepEqual(s.pieces, pieces, 'Escape moved pieces');
+
+  let moves = 0;
+  for (let k = 0; k < p.count; ++k) {
+    const from = pieces.indexOf(k);
+    if (from === k) continue;
+    assert.equal((await state(page)).finished, null, `the finish message shows after ${moves} moves, before the puzzle is solved`);
+    await goTo(from);
+    await page.key(moves % 2 ? 'Space' : 'Enter');
+    await goTo(k);
+    await page.key(moves % 2 ? 'Enter' : 'Space');
+    [pieces[from], pieces[k]] = [pieces[k], pieces[from]];
+    moves += 1;
+    s = await state(page);
+    assert.deepEqual(s.pieces, pieces, `the keys did not swap cells ${from} and ${k}`);
+    assert.equal(s.moves, String(moves), 'the move counter');
+  }
+  assert.ok(s.finished, 'the finish message does not show once the keyboard has put every piece in place');
+  await p.pixelsShow(pieces, 'solved by keyboard');
+  assert.deepEqual(await page.errors(), [], 'script errors while playing by keyboard');
+}
+
+async function inPage(check) {
+  const page = await engine.newPage();
+  try {
+    await check(page);
+  } finally {
+    await page.close();
+  }
+}
+
+describe(`the modern page in ${options.engine}`, () => {
+  test('every size deals a rotation of its scramble order and shows its pieces', async () => {
+    await inPage(async (page) => {
+      await page.resize(...kDesktop);
+      for (const [n, order] of sizes) {
+        const folder = join(work, `sizes-${n}`);
+        await makePuzzle(join(work, 'picture.jpg'), folder, n);
+        const p = puzzle(page, n, 'picture');
+        const s = await p.load(pathToFileURL(join(folder, 'index.html')).href);
+        assert.equal(s.pieces.length, n * n, `${n}x${n}: number of cells`);
+        assert.notEqual(rotationOffset(s.pieces, order), -1, `${n}x${n}: the cells show ${s.pieces}`);
+        await p.pixelsShow(s.pieces, `${n}x${n} on load`);
+      }
+      assert.deepEqual(await page.errors(), [], 'script errors while loading');
+    });
+  });
+
+  test(`the board fits ${kWindows.map((w) => w.join('x')).join(', ')}`, async () => {
+    const folder = join(work, 'fits');
+    await makePuzzle(join(work, 'picture.jpg'), folder, 4, '--solve-button');
+    await inPage((page) => checkWindows(page, folder, 4));
+  });
+
+  for (const [n, solveButton] of [[3, true], [4, false]]) {
+    test(`${n}x${n}${solveButton ? ' with the solve button' : ''} plays by ${kPhone ? 'tap' : 'click'}`, async () => {
+      const folder = join(work, `play-${n}`);
+      await makePuzzle(join(work, 'picture.jpg'), folder, n, ...(solveButton ? ['--solve-button'] : []));
+      await inPage((page) => checkPlay(page, folder, n, solveButton));
+    });
+  }
+
+  test('4x4 plays by keyboard alone', async () => {
+    const folder = join(work, 'keys');
+    await makePuzzle(join(work, 'picture.jpg'), folder, 4);
+    await inPage((page) => checkKeyboard(page, folder, 4));
+  });
+
+  test('a single-file page needs no other file', async () => {
+    const folder = join(work, 'single');
+    await makePuzzle(join(work, 'picture.jpg'), folder, 3, '--single-file', '--title', '<b>One</b> file');
+    assert.deepEqual(readdirSync(folder), ['index.html']);
+    await inPage(async (page) => {
+      await page.resize(...kDesktop);
+      const p = puzzle(page, 3, 'picture');
+      const s = await p.load(pathToFileURL(join(folder, 'index.html')).href);
+      const fetched = await page.evaluate(() => [
+        ...performance.getEntriesByType('resource').map((entry) => entry.name),
+        ...Array.from(document.querySelectorAll('[src], link[href]'), (e) => e.getAttribute('src') ?? e.getAttribute('href')),
+      ].filter((name) => !name.startsWith('data:')));
+      assert.deepEqual(fetched, [], 'the page asks for other files');
+      assert.deepEqual(await page.evaluate(() => [document.title, document.querySelector('h1').textContent]),
+        ['<b>One</b> file', '<b>One</b> file'], 'the title is not shown as text');
+      await p.pixelsShow(s.pieces, 'single file on load');
+      await page.click(0);
+      await page.click(4);
+      assert.equal((await state(page)).moves, '1', 'a single-file page does not play');
+    });
+  });
+
+  test('a folder reused for another picture shows the new pieces after a reload', async () => {
+    const folder = join(work, 'reused');
+    await makePuzzle(join(work, 'picture.jpg'), folder, 4);
+    await inPage(async (page) => {
+      await page.resize(...kDesktop);
+      const url = pathToFileURL(join(folder, 'index.html')).href;
+      let s = await puzzle(page, 4, 'picture').load(url);
+      await puzzle(page, 4, 'picture').pixelsShow(s.pieces, 'the first picture');
+      await makePuzzle(join(work, 'other.jpg'), folder, 4);
+      s = await puzzle(page, 4, 'other').load(url);
+      await puzzle(page, 4, 'other').pixelsShow(s.pieces, 'after the folder was reused');
+    });
+  });
+});
+
+// The checks above must be able to fail: broken copies of a good page are caught, each by the
+// check meant for it.
+describe(`a broken modern page is caught in ${options.engine}`, () => {
+  let good;
+  before(async () => {
+    good = join(work, 'good');
+    await makePuzzle(join(work, 'picture.jpg'), good, 3, '--solve-button');
+  });
+
+  function editPage(dir, from, to) {
+    const page = join(dir, 'index.html');
+    const html = readFileSync(page, 'utf8');
+    const broken = html.replace(from, to);
+    assert.notEqual(broken, html, `the page holds no ${JSON.stringify(from)} to break`);
+    writeFileSync(page, broken);
+  }
+
+  const broken = [
+    ['the highlight removed', /the picked cell \d+ looks the same/,
+      (dir) => editPage(dir, '.cell[aria-selected=true]::after {', '.cell[aria-selected=none]::after {'), checkPlay],
+    ['the finish message one move early', /the finish message shows with \d+ moves, before/,
+      (dir) => editPage(dir, 'if (solved()) {',
+        'if (shows.filter(function (p, k) { return p !== k; }).length <= 2) {'), checkPlay],
+    ['the solve button counting as a finish', /counted as the visitor's finish/,
+      (dir) => editPage(dir, "say('Solved for you');", "done.hidden = false; say('Solved for you');"), checkPlay],
+    ['Escape not putting down', /Escape does not put the piece down/,
+      (dir) => editPage(dir, "case 'Escape':", "case 'Esc':"), checkKeyboard],
+    ['the focus hidden', /the focus does not show/,
+      (dir) => editPage(dir, '.cell:focus-visible::before, .keys .cell.at::before {', '.none::before {'), checkKeyboard],
+    ['the board not following the window', /in \d+x\d+ (something stands outside the window|the page scrolls|the board takes only)/,
+      (dir) => editPage(dir, 'function fit() {', 'function fit() {\n    if (board.style.width) return;'), checkWindows],
+  ];
+  for (const [name, caught, breakIt, check] of broken) {
+    test(name, async () => {
+      const folder = join(work, name.replaceAll(/\W+/g, '-'));
+      mkdirSync(folder);
+      cpSync(good, folder, { recursive: true });
+      breakIt(folder);
+      await inPage((page) => assert.rejects(check(page, folder, 3, true), caught));
+    });
+  }
+});
