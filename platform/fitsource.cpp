@@ -73,7 +73,9 @@ public:
 
 private:
     void read() {
-        const int height = m_source.size().height();
+        // Rows come as stored: a turned picture's are as many as it is shown wide.
+        const int height =
+            m_source.orientation() >= 5 ? m_source.size().width() : m_source.size().height();
         for (int top = 0; top < height; top += m_bandRows) {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stop || int(m_ready.size()) < kAhead; });
@@ -118,14 +120,18 @@ class AreaScaledSource final : public Source {
 public:
     AreaScaledSource(std::unique_ptr<Source> in, QSize size)
         : m_in(std::move(in))
-        , m_inSize(m_in->size())
-        , m_size(size)
-        , m_columns(spans(m_inSize.width(), size.width()))
-        , m_rows(spans(m_inSize.height(), size.height()))
-        , m_line(std::size_t(size.width()) * 3)
-        , m_sum(std::size_t(size.width()) * 3) {}
+        , m_orientation(m_in->orientation())
+        , m_inSize(stored(m_in->size()))
+        , m_shown(size)
+        , m_size(stored(size))
+        , m_columns(spans(m_inSize.width(), m_size.width()))
+        , m_rows(spans(m_inSize.height(), m_size.height()))
+        , m_line(std::size_t(m_size.width()) * 3)
+        , m_sum(std::size_t(m_size.width()) * 3) {}
 
-    QSize size() const override { return m_size; }
+    // A turned picture is scaled as it is stored and turned when it is cut, as it would have been.
+    QSize size() const override { return m_shown; }
+    int orientation() const override { return m_orientation; }
 
     bool nextRows(int rows, QImage& band, QString& error) override {
         if (rows < 0 || m_next + rows > m_size.height()) {
@@ -211,7 +217,10 @@ private:
     static constexpr int kBandRows = 16;
 
     std::unique_ptr<Source> m_in;
-    QSize m_inSize, m_size;
+    QSize stored(QSize shown) const { return m_orientation >= 5 ? shown.transposed() : shown; }
+
+    const int m_orientation;
+    QSize m_inSize, m_shown, m_size; // m_inSize and m_size as stored
     std::vector<Span> m_columns, m_rows;
     std::vector<float> m_line, m_sum;
     QImage m_band;

@@ -1,5 +1,6 @@
 // The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
 #include "jpegfiles.h"
+#include "platform/fitsource.h"
 #include "platform/jpegsource.h"
 #include "platform/picture.h"
 #include "puzzle/project.h"
@@ -153,6 +154,30 @@ private slots:
             const QString name = QStringLiteral("/Image%1.jpg").arg(k);
             QVERIFY2(meanError(read(banded + name), read(whole + name)) < 1.5, qPrintable(name));
         }
+    }
+
+    // A turned picture fitted into a box is cut as it is shown, fitted: the turn and the fitting
+    // do not get in each other's way.
+    void turnedAndFitted_data() {
+        QTest::addColumn<int>("orientation");
+        for (int o = 1; o <= 8; ++o)
+            QTest::addRow("EXIF %d", o) << o;
+    }
+    void turnedAndFitted() {
+        QFETCH(int, orientation);
+        const QString path =
+            newFile(withApp1(qtJpeg(photo(801, 600)), orientationSegment(orientation)));
+        QString error;
+        auto source = openSource(path, error);
+        QVERIFY2(source, qPrintable(error));
+        source = platform::fitWithin(std::move(source), QSize(300, 300));
+        const QImage shown = read(path);
+        const QSize target = platform::fittedSize(shown.size(), QSize(300, 300));
+        QCOMPARE(source->size(), target);
+        const QString folder = newFolder();
+        QVERIFY(writeProject(*source, 3, folder, QByteArray("p")).ok);
+        checkPieces(folder, shown.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                    3, 6);
     }
 
     // A canvas that shows only a corner of each piece gets exactly that corner, for upright
