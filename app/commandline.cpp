@@ -301,6 +301,11 @@ int commandLine(int argc, char** argv) {
     if (folderInfo.exists() && !folderInfo.isDir())
         return failure(QStringLiteral("%1 is not a folder.").arg(folder));
     const bool folderExisted = folderInfo.isDir();
+    // The folders this run makes, deepest first, so that a failure can take them away again.
+    QStringList made;
+    for (QString up = QFileInfo(folder).absoluteFilePath(); !QFileInfo::exists(up);
+         up = QFileInfo(up).path())
+        made << up;
     if (!folderExisted && !QDir().mkpath(folder))
         return failure(QStringLiteral("Could not make the folder %1.").arg(folder));
 
@@ -323,9 +328,10 @@ int commandLine(int argc, char** argv) {
         outcome = puzzle::writeProject(*source, row->n, folder, pageText.toLatin1());
     }
     if (!outcome.ok) {
-        // Only a folder made by this run goes again, and only while it is still empty.
-        if (!folderExisted)
-            QDir().rmdir(folder);
+        // Only folders made by this run go again, and only while they are still empty.
+        for (const QString& path : made)
+            if (!QDir().rmdir(path))
+                break;
         return failure(outcome.error);
     }
 

@@ -107,6 +107,17 @@ public:
     jpeg_decompress_struct& cinfo() { return m_cinfo; }
     const FileSource& source() const { return m_source; }
 
+    // Why the data read so far cannot be trusted though libjpeg said nothing: the file could not
+    // be read to its end, or arithmetic-coded data ran into the end marker made up for a file
+    // that stops early (that decoder fills what is missing with zeros, silently).
+    QString readFailure() const {
+        if (!m_source.readError.isEmpty())
+            return m_source.readError;
+        if (m_source.ended && m_cinfo.arith_code)
+            return endsEarly();
+        return {};
+    }
+
     // Once every scan has been read (a multi-scan file at the start of decompression, any file at
     // its end): empty when every coefficient of every component has its final value, else why not.
     QString scansComplete() const {
@@ -208,6 +219,8 @@ QString checkComplete(const std::shared_ptr<const platform::PictureFile>& file) 
         return decoder.error();
     if (!decoder.run([](jpeg_decompress_struct& d) { jpeg_finish_decompress(&d); }))
         return decoder.error();
+    if (const QString why = decoder.readFailure(); !why.isEmpty())
+        return why;
     return decoder.scansComplete();
 }
 
@@ -385,6 +398,10 @@ private:
             error = failure(m_path, m_decoder.error());
             return false;
         }
+        if (const QString why = m_decoder.readFailure(); !why.isEmpty()) {
+            error = failure(m_path, why);
+            return false;
+        }
         return true;
     }
 
@@ -496,6 +513,8 @@ JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>&
             opening.error = error;
             return opening;
         }
+        if (const QString why = decoder.readFailure(); !why.isEmpty())
+            return failed(path, why);
         if (const QString why = decoder.scansComplete(); !why.isEmpty())
             return failed(path, why);
     }

@@ -59,6 +59,12 @@ std::shared_ptr<const PictureFile> PictureFile::open(const QString& path, QStrin
         error = QStringLiteral("no file was given");
         return nullptr;
     }
+    // Looked at before it is opened: opening some devices does something (a tape rewinds).
+    struct stat before {};
+    if (stat(QFile::encodeName(path).constData(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        error = typeProblem(before.st_mode);
+        return nullptr;
+    }
     // Non-blocking, so that opening a FIFO without a writer returns at once and can be refused.
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

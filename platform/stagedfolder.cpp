@@ -114,6 +114,7 @@ private:
 
 struct JournalLine {
     bool hadOlder = false;
+    bool moved = false;
     QString name;
 };
 
@@ -122,32 +123,58 @@ struct JournalLine {
 // Without one the moves had not begun: older files set aside go back, staged ones go. Every step
 // may already have been done by the run that died, so each is taken only where its start is there.
 QString recover(int dir) {
-    QByteArray journal;
-    {
-        const int fd =
-            openat(dir, encoded(kJournal).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            char buffer[4096];
-            ssize_t got = 0;
-            while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && journal.size() < (1 << 20))
-                journal.append(buffer, got);
-            ::close(fd);
-        }
-    }
     const auto failed = [](const QString& name) {
         return QStringLiteral("Could not finish an earlier run that was stopped part-way (%1): %2")
             .arg(name, systemError());
     };
+    // Only a journal that is surely not there counts as none: one that cannot be read, is not
+    // ours or is cut short stops the run before anything changes.
+    QByteArray journal;
+    const int fd = openat(dir, encoded(kJournal).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT)
+        return failed(kJournal);
+    if (fd >= 0) {
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+            ::close(fd);
+            errno = EPERM;
+            return failed(kJournal);
+        }
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                ::close(fd);
+                return failed(kJournal);
+            }
+            if (got == 0 || journal.size() > (1 << 20))
+                break;
+            journal.append(buffer, got);
+        }
+        ::close(fd);
+    }
     const QStringList lines = QString::fromUtf8(journal).split(u'\n', Qt::SkipEmptyParts);
-    if (lines.size() >= 2 && lines[0] == QLatin1String(kJournalHeader)) {
+    if (fd >= 0) {
+        if (lines.size() < 3 || lines[0] != QLatin1String(kJournalHeader) ||
+            lines.back() != u"end" || (lines[1] != u"forward" && lines[1] != u"back")) {
+            errno = EBADMSG;
+            return failed(kJournal);
+        }
         const bool forward = lines[1] == u"forward";
         std::vector<JournalLine> entries;
-        for (qsizetype i = 2; i < lines.size(); ++i) {
+        for (qsizetype i = 2; i + 1 < lines.size(); ++i) {
+            // "OLDER MOVED NAME": whether an older file was set aside, whether the new one had
+            // moved into place when the journal was written.
             const QString& line = lines[i];
-            const QString name = line.mid(2);
-            if (line.size() > 2 && (line[0] == u'0' || line[0] == u'1') && line[1] == u' ' &&
-                plainName(name))
-                entries.push_back({line[0] == u'1', name});
+            const QString name = line.mid(4);
+            if (line.size() <= 4 || (line[0] != u'0' && line[0] != u'1') || line[1] != u' ' ||
+                (line[2] != u'0' && line[2] != u'1') || line[3] != u' ' || !plainName(name)) {
+                errno = EBADMSG;
+                return failed(kJournal);
+            }
+            entries.push_back({line[0] == u'1', line[2] == u'1', name});
         }
         for (const JournalLine& e : entries) {
             const QString fresh = kNewPrefix + e.name, older = kOldPrefix + e.name;
@@ -162,7 +189,7 @@ QString recover(int dir) {
             if (exists(dir, older)) {
                 if (!renameIn(dir, older, e.name))
                     return failed(e.name);
-            } else if (!e.hadOlder && !staged && !removeIn(dir, e.name)) {
+            } else if (!e.hadOlder && e.moved && !removeIn(dir, e.name)) {
                 return failed(e.name);
             }
         }
@@ -183,6 +210,12 @@ QString recover(int dir) {
     QStringList olders, leftovers;
     while (const dirent* entry = readdir(listing)) {
         const QString name = QFile::decodeName(entry->d_name);
+        // Only what a run of this user can have left: an entry of another user's in a shared
+        // folder, or one whose name is not ours, is never moved or removed.
+        struct stat st {};
+        if (encoded(name) != QByteArray(entry->d_name) ||
+            fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != geteuid())
+            continue;
         if (name.startsWith(kOldPrefix) && plainName(name.mid(kOldPrefix.size())))
             olders << name;
         else if (name.startsWith(kNewPrefix) || name == kJournalDraft)
@@ -377,26 +410,38 @@ bool StagedFolder::commit() {
     if (!keepOlder(kept))
         return false;
     if (!writeJournal(true)) {
-        const QString error = m_error;
-        putBack(kept);
+        QString error = m_error;
+        if (!putBack(kept))
+            error += QStringLiteral("; some older files are left under hidden names, which the "
+                                    "next run into the folder puts back");
         return fail(error);
     }
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         const Entry& entry = *m_entries[i];
         if (!renameIn(m_dir, kNewPrefix + entry.name, entry.name)) {
-            const QString error = cannotWrite(entry.target, systemError());
-            rollBack(i);
+            QString error = cannotWrite(entry.target, systemError());
+            if (!rollBack(i)) {
+                // Left for the next run, which finishes what the journal says; the staged files
+                // it needs must stay.
+                error += QStringLiteral("; the folder could not be put back as it was and will "
+                                        "be by the next run into it");
+                m_keepStaged = true;
+            }
             return fail(error);
         }
         step();
     }
     fsync(m_dir);
+    bool olderGone = true;
     for (const auto& entry : m_entries)
         if (entry->hadOlder) {
-            removeIn(m_dir, kOldPrefix + entry->name);
+            olderGone = removeIn(m_dir, kOldPrefix + entry->name) && olderGone;
             step();
         }
-    removeIn(m_dir, kJournal);
+    // An older file left behind with the journal gone would be put back by the next run over the
+    // new one: the journal stays until they are all gone, and the next run finishes the job.
+    if (olderGone)
+        removeIn(m_dir, kJournal);
     fsync(m_dir);
     step();
     m_entries.clear();
@@ -413,8 +458,10 @@ bool StagedFolder::keepOlder(std::vector<int>& kept) {
         if (!entry.hadOlder)
             continue;
         if (!renameIn(m_dir, entry.name, kOldPrefix + entry.name)) {
-            const QString error = cannotWrite(entry.target, systemError());
-            putBack(kept);
+            QString error = cannotWrite(entry.target, systemError());
+            if (!putBack(kept))
+                error += QStringLiteral("; some older files are left under hidden names, which "
+                                        "the next run into the folder puts back");
             return fail(error);
         }
         kept.push_back(int(i));
@@ -423,21 +470,27 @@ bool StagedFolder::keepOlder(std::vector<int>& kept) {
     return true;
 }
 
-void StagedFolder::putBack(const std::vector<int>& kept) {
+bool StagedFolder::putBack(const std::vector<int>& kept) {
+    bool complete = true;
     for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
         const Entry& entry = *m_entries[std::size_t(*it)];
-        renameIn(m_dir, kOldPrefix + entry.name, entry.name);
+        complete = renameIn(m_dir, kOldPrefix + entry.name, entry.name) && complete;
         step();
     }
+    return complete;
 }
 
 // The journal is written whole under another name and then renamed, so that it is either there
 // complete or not at all.
-bool StagedFolder::writeJournal(bool forward) {
+bool StagedFolder::writeJournal(bool forward, std::size_t moved) {
     QByteArray text = kJournalHeader;
     text += forward ? "\nforward\n" : "\nback\n";
-    for (const auto& entry : m_entries)
-        text += (entry->hadOlder ? "1 " : "0 ") + entry->name.toUtf8() + '\n';
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& entry = *m_entries[i];
+        text += (entry.hadOlder ? "1 " : "0 ") + QByteArray(i < moved ? "1 " : "0 ") +
+                encoded(entry.name) + '\n';
+    }
+    text += "end\n";
     const QByteArray draft = encoded(kJournalDraft);
     unlinkat(m_dir, draft.constData(), 0);
     const int fd = openat(m_dir, draft.constData(),
@@ -454,8 +507,8 @@ bool StagedFolder::writeJournal(bool forward) {
     const int error = errno;
     if (fd >= 0)
         ::close(fd);
-    if (written && renameat(m_dir, draft.constData(), m_dir, encoded(kJournal).constData()) == 0 &&
-        fsync(m_dir) == 0) {
+    if (written && renameat(m_dir, draft.constData(), m_dir, encoded(kJournal).constData()) == 0) {
+        fsync(m_dir); // once it is in place, the journal says what it says
         step();
         return true;
     }
@@ -467,7 +520,10 @@ bool StagedFolder::writeJournal(bool forward) {
 // Undoes the first `moved` moves and sets every older file back in its place. The journal says
 // "back" first, so that a process killed half-way is finished the same way by the next run.
 bool StagedFolder::rollBack(std::size_t moved) {
-    writeJournal(false);
+    // Without a journal that says "back", putting files back could not be finished after a kill:
+    // the forward journal stays, and the next run finishes the moves instead.
+    if (!writeJournal(false, moved))
+        return false;
     bool complete = true;
     for (std::size_t i = m_entries.size(); i-- > 0;) {
         const Entry& entry = *m_entries[i];
@@ -490,10 +546,12 @@ void StagedFolder::discard() {
     for (auto& entry : m_entries) {
         if (entry->device) {
             entry->device.reset();
-            removeIn(m_dir, kNewPrefix + entry->name);
+            if (!m_keepStaged)
+                removeIn(m_dir, kNewPrefix + entry->name);
         }
     }
     m_entries.clear();
+    m_keepStaged = false;
 }
 
 QStringList StagedFolder::names() const {

@@ -60,8 +60,8 @@ private:
     bool fail(const QString& error);
     void step();
     bool keepOlder(std::vector<int>& kept);
-    void putBack(const std::vector<int>& kept);
-    bool writeJournal(bool forward);
+    bool putBack(const std::vector<int>& kept);
+    bool writeJournal(bool forward, std::size_t moved = 0);
     bool rollBack(std::size_t moved);
 
     QString m_folder;
@@ -70,6 +70,7 @@ private:
     int m_dir = -1;          // the folder, opened once; every name is taken relative to it
     std::vector<std::unique_ptr<Entry>> m_entries;
     std::function<void()> m_stepObserver;
+    bool m_keepStaged = false; // a failed rollback leaves the staged files for the next run
 };
 
 } // namespace platform

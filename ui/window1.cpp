@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLayout>
 #include <QRadioButton>
+#include <QScopeGuard>
 
 namespace ui {
 namespace {
@@ -134,6 +135,12 @@ void Window1::CreateControls0() {
 }
 
 void Window1::runSizeCommand(int buttonNumber) {
+    // The slicing yields to the event loop, where another size button can be clicked: one puzzle
+    // at a time, as one launch makes one puzzle.
+    if (m_generating)
+        return;
+    m_generating = true;
+    const auto done = qScopeGuard([this] { m_generating = false; });
     puzzle::runSizeCommand(*puzzle::rowForButton(buttonNumber), *this, platform::interaction());
 }
 

@@ -46,6 +46,8 @@ public:
 
 private:
     void runSizeCommand(int buttonNumber);
+
+    bool m_generating = false;
 };
 
 } // namespace ui

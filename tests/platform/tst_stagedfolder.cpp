@@ -272,6 +272,80 @@ private slots:
         QCOMPARE(now, older);
     }
 
+    // Killed at any step while a failed move is being undone: once what stood in the way is
+    // gone, the next StagedFolder leaves exactly the older set or exactly the newer one.
+    void killedWhileRollingBackIsRecovered() {
+        put(file("index.html"), "older page");
+        const QMap<QString, QByteArray> older = state(m_path);
+        QTemporaryDir copy;
+        for (auto it = older.begin(); it != older.end(); ++it)
+            put(copy.filePath(it.key()), it.value());
+        {
+            StagedFolder staged(copy.path());
+            writeNewSet(staged);
+            QVERIFY(staged.commit());
+        }
+        const QMap<QString, QByteArray> newer = state(copy.path());
+        // How many steps a commit that meets a folder in its way takes, rollback included, on
+        // another copy of the older set.
+        int steps = 0;
+        QTemporaryDir count;
+        for (auto it = older.begin(); it != older.end(); ++it)
+            put(count.filePath(it.key()), it.value());
+        {
+            StagedFolder staged(count.path());
+            bool blocked = false;
+            staged.setStepObserver([&] {
+                ++steps;
+                if (!blocked && QFile::exists(count.filePath(".tilemaven-journal")))
+                    blocked = QDir(count.path()).mkdir("Image9.jpg");
+            });
+            for (const QString& name : kNewNames + QStringList{"Image9.jpg"})
+                staged.write(name, "new " + name.toUtf8());
+            QVERIFY(!staged.commit());
+        }
+        int sawOlder = 0, sawNewer = 0;
+        for (int stop = 1; stop <= steps; ++stop) {
+            for (const QString& name : listing(m_path))
+                QVERIFY(QFile::remove(file(name)) || QDir(file(name)).removeRecursively());
+            for (auto it = older.begin(); it != older.end(); ++it)
+                put(file(it.key()), it.value());
+            const pid_t child = fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                int step = 0;
+                bool blocked = false;
+                StagedFolder staged(m_path);
+                staged.setStepObserver([&] {
+                    if (!blocked && QFile::exists(file(".tilemaven-journal")))
+                        blocked = QDir(m_path).mkdir("Image9.jpg");
+                    if (++step == stop)
+                        raise(SIGKILL);
+                });
+                for (const QString& name : kNewNames + QStringList{"Image9.jpg"})
+                    staged.write(name, "new " + name.toUtf8());
+                staged.commit();
+                _exit(0);
+            }
+            int status = 0;
+            QCOMPARE(waitpid(child, &status, 0), child);
+            QVERIFY(WIFSIGNALED(status));
+            QDir(file("Image9.jpg")).removeRecursively(); // the other program is gone
+            { StagedFolder recovery(m_path); }
+            QMap<QString, QByteArray> now = state(m_path);
+            // Image9.jpg is the newer set's, when the moves were finished after all; the newer
+            // set compared with is the one without it.
+            now.remove("Image9.jpg");
+            QVERIFY2(now == older || now == newer,
+                     qPrintable(QStringLiteral("after a kill at step %1 of %2: %3")
+                                    .arg(stop)
+                                    .arg(steps)
+                                    .arg(listing(m_path).join(", "))));
+            ++(now == older ? sawOlder : sawNewer);
+        }
+        QVERIFY(sawOlder > 0);
+    }
+
     // Whatever stands in the way, a folder whose files cannot be moved again gets none at all.
     void appendOnlyFolderGetsNothing() {
         if (!setAppendOnly(m_path, true))
