@@ -219,7 +219,7 @@ QString checkComplete(const std::shared_ptr<const platform::PictureFile>& file) 
         return decoder.error();
     if (!decoder.run([](jpeg_decompress_struct& d) { jpeg_finish_decompress(&d); }))
         return decoder.error();
-    if (const QString why = decoder.readFailure(); !why.isEmpty())
+    if (QString why = decoder.readFailure(); !why.isEmpty())
         return why;
     return decoder.scansComplete();
 }
