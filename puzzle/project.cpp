@@ -49,23 +49,20 @@ QByteArray pieceVersion(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(10);
 }
 
-ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
-                            PieceStorage storage,
-                            const std::function<QByteArray(const MadePieces&)>& pageText,
+namespace {
+
+// The pieces through `sink`, then "index.html" from `pageText`, all moved into place together.
+ProjectOutcome writeThrough(platform::Source& source, int n, platform::StagedFolder& out,
+                            PieceSink& sink, const std::function<QByteArray(QSize)>& pageText,
                             const SliceCallbacks& callbacks) {
     ProjectOutcome outcome;
     outcome.pictureSize = source.size();
-    platform::StagedFolder out(folder);
-    FolderSink folderSink(out);
-    MadePieces made;
-    RecordingSink sink(storage == PieceStorage::Files ? &folderSink : nullptr, made);
     const SliceOutcome sliced = slice(source, n, sink, callbacks);
     if (!sliced.ok) {
         outcome.error = sliced.error;
         return outcome;
     }
-    made.pieceSize = sliced.pieceSize;
-    if (!out.write(QStringLiteral("index.html"), pageText(made)) || !out.commit()) {
+    if (!out.write(QStringLiteral("index.html"), pageText(sliced.pieceSize)) || !out.commit()) {
         outcome.error = out.errorString();
         return outcome;
     }
@@ -73,6 +70,25 @@ ProjectOutcome writeProject(platform::Source& source, int n, const QString& fold
     outcome.pieces = n * n;
     outcome.pieceSize = sliced.pieceSize;
     return outcome;
+}
+
+} // namespace
+
+ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
+                            PieceStorage storage,
+                            const std::function<QByteArray(const MadePieces&)>& pageText,
+                            const SliceCallbacks& callbacks) {
+    platform::StagedFolder out(folder);
+    FolderSink folderSink(out);
+    MadePieces made;
+    RecordingSink sink(storage == PieceStorage::Files ? &folderSink : nullptr, made);
+    return writeThrough(
+        source, n, out, sink,
+        [&](QSize pieceSize) {
+            made.pieceSize = pieceSize;
+            return pageText(made);
+        },
+        callbacks);
 }
 
 ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
@@ -84,23 +100,10 @@ ProjectOutcome writeProject(platform::Source& source, int n, const QString& fold
 ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks) {
-    ProjectOutcome outcome;
-    outcome.pictureSize = source.size();
     platform::StagedFolder out(folder);
     FolderSink sink(out);
-    const SliceOutcome sliced = slice(source, n, sink, callbacks);
-    if (!sliced.ok) {
-        outcome.error = sliced.error;
-        return outcome;
-    }
-    if (!out.write(QStringLiteral("index.html"), pageText()) || !out.commit()) {
-        outcome.error = out.errorString();
-        return outcome;
-    }
-    outcome.ok = true;
-    outcome.pieces = n * n;
-    outcome.pieceSize = sliced.pieceSize;
-    return outcome;
+    return writeThrough(
+        source, n, out, sink, [&](QSize) { return pageText(); }, callbacks);
 }
 
 } // namespace puzzle

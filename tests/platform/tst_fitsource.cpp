@@ -60,17 +60,6 @@ QImage blockMeans(const QImage& image, int f) {
     return out;
 }
 
-int maxDifference(const QImage& a, const QImage& b) {
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                              std::abs(qBlue(p) - qBlue(q))});
-        }
-    return worst;
-}
-
 // A picture whose data is damaged from row `brokenAt` on.
 class DamagedSource final : public Source {
 public:
@@ -159,7 +148,7 @@ private slots:
         auto source = scaledDown(sourceFromImage(picture), QSize(300 / factor, 210 / factor));
         const QImage scaled = readAll(*source, rows);
         QVERIFY(!scaled.isNull());
-        QVERIFY(maxDifference(scaled, blockMeans(picture, factor)) <= 1);
+        QVERIFY(testpictures::maxDifference(scaled, blockMeans(picture, factor)) <= 1);
     }
 
     void transparencyLiesOnWhite() {

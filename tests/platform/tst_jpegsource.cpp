@@ -40,17 +40,6 @@ bool readAll(Source& source, QImage& picture, QString& error) {
     return true;
 }
 
-int maxDifference(const QImage& a, const QImage& b) {
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                              std::abs(qBlue(p) - qBlue(q))});
-        }
-    return worst;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(platform::JpegVerdict)
@@ -95,7 +84,7 @@ private slots:
         QImage decoded;
         QString error;
         QVERIFY2(readAll(*opening.source, decoded, error), qPrintable(error));
-        QVERIFY(maxDifference(decoded, expected) <= 1);
+        QVERIFY(testpictures::maxDifference(decoded, expected) <= 1);
         // Nothing is left to read.
         QImage band;
         QVERIFY(!opening.source->nextRows(1, band, error));
@@ -110,7 +99,8 @@ private slots:
         QString error;
         QVERIFY(opening.source->nextRows(20, band, error));
         QCOMPARE(band.constBits(), memory.data());
-        QVERIFY(maxDifference(band, testpictures::read(path).copy(0, 0, 300, 20)) <= 1);
+        QVERIFY(testpictures::maxDifference(band, testpictures::read(path).copy(0, 0, 300, 20)) <=
+                1);
     }
 
     void damagedFiles_data() {

@@ -1,4 +1,5 @@
 #include "platform/stagedfolder.h"
+#include "testpictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,19 +55,6 @@ void writeNewSet(StagedFolder& staged) {
     for (const QString& name : kNewNames)
         if (!staged.write(name, "new " + name.toUtf8()))
             qFatal("could not stage %s", qPrintable(name));
-}
-
-// The folder attribute that lets files be made but never moved or removed; false when the file
-// system or the user cannot set it.
-bool setAppendOnly(const QString& folder, bool on) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    int flags = 0;
-    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
-    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return done;
 }
 
 } // namespace
@@ -348,7 +336,7 @@ private slots:
 
     // Whatever stands in the way, a folder whose files cannot be moved again gets none at all.
     void appendOnlyFolderGetsNothing() {
-        if (!setAppendOnly(m_path, true))
+        if (!testpictures::setAppendOnly(m_path, true))
             QSKIP("the file system or the user cannot make a folder append-only here");
         const QStringList before = listing(m_path);
         bool committed = true;
@@ -360,7 +348,7 @@ private slots:
             error = staged.errorString();
         }
         const QStringList after = listing(m_path);
-        QVERIFY(setAppendOnly(m_path, false));
+        QVERIFY(testpictures::setAppendOnly(m_path, false));
         QVERIFY(!committed);
         QVERIFY2(error.contains("append-only"), qPrintable(error));
         QCOMPARE(after, before);

@@ -85,17 +85,6 @@ bool mountOver(const QString& file, const QString& over) {
                  MS_BIND, nullptr) == 0;
 }
 
-bool setAppendOnly(const QString& folder, bool on) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    int flags = 0;
-    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
-    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return done;
-}
-
 bool chownTo(const QString& path, int uid) {
     return ::chown(QFile::encodeName(path).constData(), uid_t(uid), gid_t(uid)) == 0;
 }
@@ -282,7 +271,7 @@ private slots:
         bool appendOnly = false;
         const auto clearAppendOnly = qScopeGuard([&] {
             if (appendOnly)
-                setAppendOnly(folder, false);
+                testpictures::setAppendOnly(folder, false);
         });
         switch (fault) {
         case Fault::LinkToFileAtPage:
@@ -326,7 +315,7 @@ private slots:
             cause = QStringLiteral("Image5.jpg");
             break;
         case Fault::AppendOnlyFolder:
-            appendOnly = setAppendOnly(folder, true);
+            appendOnly = testpictures::setAppendOnly(folder, true);
             if (!appendOnly)
                 QSKIP("the file system here cannot make a folder append-only");
             cause = QStringLiteral("append-only");

@@ -70,6 +70,16 @@ class TestInterruptions : public QObject {
         return robust::commandArgs(n, picture, m_folder);
     }
 
+    // A 9x9 run over the older puzzle, sent `signal` after `delayMs`, to its end.
+    void signalledRun(QProcess& process, int signal, int delayMs) {
+        restore(m_folder, m_older);
+        process.start(TILEMAVEN_BINARY, args(9, m_picture));
+        QVERIFY(process.waitForStarted());
+        QThread::msleep(ulong(delayMs));
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(60000));
+    }
+
     // The new 9x9 puzzle over the older state, made by a run without trouble.
     robust::Snapshot cleanRun(int n) {
         restore(m_folder, m_older);
@@ -112,13 +122,10 @@ private slots:
     void stoppedBySignal() {
         QFETCH(int, signal);
         QFETCH(int, delayMs);
-        restore(m_folder, m_older);
         QProcess process;
-        process.start(TILEMAVEN_BINARY, args(9, m_picture));
-        QVERIFY(process.waitForStarted());
-        QThread::msleep(ulong(delayMs));
-        ::kill(pid_t(process.processId()), signal);
-        QVERIFY(process.waitForFinished(60000));
+        signalledRun(process, signal, delayMs);
+        if (QTest::currentTestFailed())
+            return;
         // Stopped before the end, it ends by the signal; a run that had finished may exit 0.
         QVERIFY2(process.exitStatus() == QProcess::CrashExit || process.exitCode() == 0,
                  qPrintable(process.readAllStandardError()));
@@ -141,13 +148,10 @@ private slots:
     }
     void killedOutright() {
         QFETCH(int, delayMs);
-        restore(m_folder, m_older);
         QProcess process;
-        process.start(TILEMAVEN_BINARY, args(9, m_picture));
-        QVERIFY(process.waitForStarted());
-        QThread::msleep(ulong(delayMs));
-        ::kill(pid_t(process.processId()), SIGKILL);
-        QVERIFY(process.waitForFinished(60000));
+        signalledRun(process, SIGKILL, delayMs);
+        if (QTest::currentTestFailed())
+            return;
         // The user's own files are never touched, even by a run that dies.
         const robust::Snapshot killed = robust::snapshot(m_folder);
         QCOMPARE(killed.value("notes.txt"), m_older.value("notes.txt"));

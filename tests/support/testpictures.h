@@ -7,8 +7,14 @@
 #include <QImageReader>
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 // Pictures for tests: smooth gradients, so JPEG loses little, yet every position has its own
 // colour, so a piece cut from the wrong place shows at once.
@@ -52,6 +58,18 @@ inline double meanError(const QImage& a, const QImage& b, QPoint origin = {}) {
     return sum / (3.0 * a.width() * a.height());
 }
 
+// The largest difference of any channel of any pixel between two pictures of one size.
+inline int maxDifference(const QImage& a, const QImage& b) {
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
 inline bool allNearly(const QImage& image, QColor colour, int tolerance = 3) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
@@ -62,6 +80,19 @@ inline bool allNearly(const QImage& image, QColor colour, int tolerance = 3) {
                 return false;
         }
     return true;
+}
+
+// Sets or clears the folder attribute that lets files be made but never moved or removed; false
+// when the file system or the user cannot.
+inline bool setAppendOnly(const QString& folder, bool on) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
 }
 
 inline QByteArray contents(const QString& path) {
