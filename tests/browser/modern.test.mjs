@@ -8,31 +8,16 @@
 // TILEMAVEN_KEEP=1 keeps the work folder for a look afterwards.
 
 import assert from 'node:assert/strict';
-import { execFile } from 'node:child_process';
-import { cpSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { cpSync, mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { pathToFileURL } from 'node:url';
-import { parseArgs, promisify } from 'node:util';
 
-import { engines, minimumWidth } from './engines.mjs';
-import { decodePng, decodePpm, fittedError, shotDifference } from './pixels.mjs';
+import { minimumWidth } from './engines.mjs';
+import { headlessEnv, readOptions, run, setUp } from './harness.mjs';
+import { decodePng, fittedError, shotDifference } from './pixels.mjs';
 
-const run = promisify(execFile);
-
-const { values: options } = parseArgs({
-  options: {
-    engine: { type: 'string' },
-    tilemaven: { type: 'string' },
-    fixture: { type: 'string' },
-  },
-});
-if (!engines[options.engine] || !options.tilemaven || !options.fixture) {
-  console.error(`usage: node modern.test.mjs --engine ${Object.keys(engines).join('|')} ` +
-    '--tilemaven PATH --fixture PATH');
-  process.exit(2);
-}
+const options = readOptions('modern.test.mjs');
 
 // Per piece, in levels of 0..255, as in the classic checks; the page's scaling adds a little.
 const kPixelTolerance = 15;
@@ -50,14 +35,6 @@ const kWindows = (kPhone
   .filter(([width]) => width >= (minimumWidth[options.engine] ?? 0));
 const kDesktop = kPhone ? [390, 844] : [1280, 800];
 
-function headlessEnv() {
-  const env = { ...process.env };
-  delete env.QT_QPA_PLATFORM;
-  delete env.DISPLAY;
-  delete env.WAYLAND_DISPLAY;
-  return env;
-}
-
 async function makePuzzle(picture, folder, n, ...extra) {
   return run(options.tilemaven, ['--grid', String(n), '--page', 'modern', ...extra, picture, folder],
     { env: headlessEnv() });
@@ -66,25 +43,14 @@ async function makePuzzle(picture, folder, n, ...extra) {
 let work;
 let engine;
 let sizes; // grid size -> scramble order, from the program's own size table
-const pictures = {}; // name -> lossless pixels
+let pictures; // name -> lossless pixels
+let close;
 
 before(async () => {
-  work = mkdtempSync(join(tmpdir(), `tilemaven-modern-${options.engine}-`));
-  for (const name of ['picture', 'other']) {
-    await run(options.fixture, [name, work]);
-    pictures[name] = decodePpm(readFileSync(join(work, `${name}.ppm`)));
-  }
-  const { stdout } = await run(options.fixture, ['table']);
-  sizes = new Map(JSON.parse(stdout).sizes.map((row) => [row.n, row.order]));
-  engine = await engines[options.engine](work);
-  console.log(`# ${engine.version}`);
+  ({ work, pictures, sizes, engine, close } = await setUp(options, 'modern', ['picture', 'other']));
 });
 
-after(async () => {
-  await engine?.close();
-  if (work && !process.env.TILEMAVEN_KEEP) rmSync(work, { recursive: true, force: true });
-  else if (work) console.log(`kept ${work}`);
-});
+after(async () => close?.());
 
 async function until(what, probe, timeout = kWait) {
   const deadline = Date.now() + timeout;

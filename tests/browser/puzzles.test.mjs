@@ -7,31 +7,15 @@
 // TILEMAVEN_KEEP=1 keeps the work folder for a look afterwards.
 
 import assert from 'node:assert/strict';
-import { execFile } from 'node:child_process';
-import { copyFileSync, cpSync, mkdtempSync, readFileSync, rmSync, unlinkSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { copyFileSync, cpSync, readFileSync, unlinkSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { pathToFileURL } from 'node:url';
-import { parseArgs, promisify } from 'node:util';
 
-import { engines } from './engines.mjs';
-import { decodePng, decodePpm, placedError } from './pixels.mjs';
+import { headlessEnv, readOptions, run, setUp } from './harness.mjs';
+import { decodePng, placedError } from './pixels.mjs';
 
-const run = promisify(execFile);
-
-const { values: options } = parseArgs({
-  options: {
-    engine: { type: 'string' },
-    tilemaven: { type: 'string' },
-    fixture: { type: 'string' },
-  },
-});
-if (!engines[options.engine] || !options.tilemaven || !options.fixture) {
-  console.error(`usage: node puzzles.test.mjs --engine ${Object.keys(engines).join('|')} ` +
-    '--tilemaven PATH --fixture PATH');
-  process.exit(2);
-}
+const options = readOptions('puzzles.test.mjs');
 
 // Per piece, in levels of 0..255: two JPEG encodings (source and piece, the latter at the
 // encoder's default quality) and a phone's resampling cost under 6 on this picture; a piece out of
@@ -42,15 +26,6 @@ const kRepaintWait = 2000;
 const kReloadTries = 40;
 const kWait = 5000;
 
-// The command line must not need a display: it runs with neither of these set.
-function headlessEnv() {
-  const env = { ...process.env };
-  delete env.QT_QPA_PLATFORM;
-  delete env.DISPLAY;
-  delete env.WAYLAND_DISPLAY;
-  return env;
-}
-
 async function makePuzzle(picture, folder, n, solve) {
   const args = ['--grid', String(n), ...(solve ? ['--solve-button'] : []), picture, folder];
   return run(options.tilemaven, args, { env: headlessEnv() });
@@ -60,22 +35,15 @@ let work;
 let engine;
 let sizes; // grid size -> scramble order, from the program's own size table
 let source; // the picture's lossless pixels
+let close;
 
 before(async () => {
-  work = mkdtempSync(join(tmpdir(), `tilemaven-${options.engine}-`));
-  await run(options.fixture, ['picture', work]);
-  source = decodePpm(readFileSync(join(work, 'picture.ppm')));
-  const { stdout } = await run(options.fixture, ['table']);
-  sizes = new Map(JSON.parse(stdout).sizes.map((row) => [row.n, row.order]));
-  engine = await engines[options.engine](work);
-  console.log(`# ${engine.version}`);
+  let pictures;
+  ({ work, pictures, sizes, engine, close } = await setUp(options, 'classic', ['picture']));
+  source = pictures.picture;
 });
 
-after(async () => {
-  await engine?.close();
-  if (work && !process.env.TILEMAVEN_KEEP) rmSync(work, { recursive: true, force: true });
-  else if (work) console.log(`kept ${work}`);
-});
+after(async () => close?.());
 
 // The scramble order the page itself carries, on its line 27: var a="...".
 function pageOrder(html) {
