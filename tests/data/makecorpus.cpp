@@ -235,9 +235,11 @@ QImage storedFor(const QImage& shown, int o) {
 
 // ---- JPEGs written by hand ----
 
-// CMYK as Adobe's programs write it, inverted (255 is no ink), which is what libjpeg's Adobe
-// marker announces and what viewers expect.
-QByteArray cmykJpeg(const QImage& rgb, bool progressive = false) {
+// libjpeg's own encoding of `rgb`, each pixel turned into `components` samples by `samples`,
+// after `configure` has set what the defaults do not.
+template <typename Configure, typename Samples>
+QByteArray libjpegEncode(const QImage& rgb, int components, J_COLOR_SPACE space,
+                         Configure configure, Samples samples) {
     jpeg_compress_struct c{};
     jpeg_error_mgr errors{};
     c.err = jpeg_std_error(&errors);
@@ -247,25 +249,16 @@ QByteArray cmykJpeg(const QImage& rgb, bool progressive = false) {
     jpeg_mem_dest(&c, &buffer, &size);
     c.image_width = JDIMENSION(rgb.width());
     c.image_height = JDIMENSION(rgb.height());
-    c.input_components = 4;
-    c.in_color_space = JCS_CMYK;
+    c.input_components = components;
+    c.in_color_space = space;
     jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 95, TRUE);
-    if (progressive)
-        jpeg_simple_progression(&c);
+    configure(c);
     jpeg_start_compress(&c, TRUE);
-    QByteArray row(rgb.width() * 4, Qt::Uninitialized);
+    QByteArray row(rgb.width() * components, Qt::Uninitialized);
     while (c.next_scanline < c.image_height) {
         const int y = int(c.next_scanline);
-        for (int x = 0; x < rgb.width(); ++x) {
-            const QRgb p = rgb.pixel(x, y);
-            const int k = 255 - std::max({qRed(p), qGreen(p), qBlue(p)});
-            auto ink = [k](int v) { return k == 255 ? 0 : (255 - v - k) * 255 / (255 - k); };
-            row[4 * x + 0] = char(255 - ink(qRed(p)));
-            row[4 * x + 1] = char(255 - ink(qGreen(p)));
-            row[4 * x + 2] = char(255 - ink(qBlue(p)));
-            row[4 * x + 3] = char(255 - k);
-        }
+        for (int x = 0; x < rgb.width(); ++x)
+            samples(rgb.pixel(x, y), reinterpret_cast<uchar*>(row.data()) + components * x);
         JSAMPROW rows[1] = {reinterpret_cast<JSAMPLE*>(row.data())};
         jpeg_write_scanlines(&c, rows, 1);
     }
@@ -274,6 +267,26 @@ QByteArray cmykJpeg(const QImage& rgb, bool progressive = false) {
     QByteArray out(reinterpret_cast<const char*>(buffer), qsizetype(size));
     std::free(buffer);
     return out;
+}
+
+// CMYK as Adobe's programs write it, inverted (255 is no ink), which is what libjpeg's Adobe
+// marker announces and what viewers expect.
+QByteArray cmykJpeg(const QImage& rgb, bool progressive = false) {
+    return libjpegEncode(
+        rgb, 4, JCS_CMYK,
+        [progressive](jpeg_compress_struct& c) {
+            jpeg_set_quality(&c, 95, TRUE);
+            if (progressive)
+                jpeg_simple_progression(&c);
+        },
+        [](QRgb p, uchar* out) {
+            const int k = 255 - std::max({qRed(p), qGreen(p), qBlue(p)});
+            auto ink = [k](int v) { return k == 255 ? 0 : (255 - v - k) * 255 / (255 - k); };
+            out[0] = uchar(255 - ink(qRed(p)));
+            out[1] = uchar(255 - ink(qGreen(p)));
+            out[2] = uchar(255 - ink(qBlue(p)));
+            out[3] = uchar(255 - k);
+        });
 }
 
 // A complete, valid 16 x 16 grey JPEG of 12-bit samples: extended sequential (SOF1), 16-bit
@@ -388,18 +401,6 @@ QByteArray exifThumbnailOnly(int orientation) {
 // A progressive JPEG of many scans, each valid: every AC coefficient of every component in a
 // scan of its own, sent in three passes of successive approximation.
 QByteArray manyScans(const QImage& rgb) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr errors{};
-    c.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(rgb.width());
-    c.image_height = JDIMENSION(rgb.height());
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
     std::vector<jpeg_scan_info> scans;
     for (const auto& [ah, al] : {std::pair{0, 2}, std::pair{2, 1}, std::pair{1, 0}}) {
         scans.push_back({3, {0, 1, 2, 0}, 0, 0, ah, al});
@@ -407,26 +408,17 @@ QByteArray manyScans(const QImage& rgb) {
             for (int k = 1; k < 64; ++k)
                 scans.push_back({1, {ci, 0, 0, 0}, k, k, ah, al});
     }
-    c.scan_info = scans.data();
-    c.num_scans = int(scans.size());
-    jpeg_start_compress(&c, TRUE);
-    QByteArray row(rgb.width() * 3, Qt::Uninitialized);
-    while (c.next_scanline < c.image_height) {
-        const int y = int(c.next_scanline);
-        for (int x = 0; x < rgb.width(); ++x) {
-            const QRgb p = rgb.pixel(x, y);
-            row[3 * x] = char(qRed(p));
-            row[3 * x + 1] = char(qGreen(p));
-            row[3 * x + 2] = char(qBlue(p));
-        }
-        JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(row.data())};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
-    jpeg_destroy_compress(&c);
-    std::free(buffer);
-    return bytes;
+    return libjpegEncode(
+        rgb, 3, JCS_RGB,
+        [&scans](jpeg_compress_struct& c) {
+            c.scan_info = scans.data();
+            c.num_scans = int(scans.size());
+        },
+        [](QRgb p, uchar* out) {
+            out[0] = uchar(qRed(p));
+            out[1] = uchar(qGreen(p));
+            out[2] = uchar(qBlue(p));
+        });
 }
 
 // ---- the corpus ----
