@@ -1,6 +1,7 @@
 #include "platform/jpegsource.h"
 
 #include "platform/jpegerrors.h"
+#include "platform/jpegidct.h"
 #include "platform/picture.h"
 #include "platform/picturefile.h"
 
@@ -300,8 +301,11 @@ public:
         }
         if (!start(Mode::Planes, error))
             return false;
-        const PlaneLayout layout = m_layout;
-        if (layout.grey) {
+        PlaneLayout layout = m_layout;
+        if (m_deferred) {
+            layout.lumaStride *= 2;
+            layout.chromaStride *= 2;
+        } else if (layout.grey) {
             const qsizetype chroma = layout.chromaStride * (layout.rowsPerRead / layout.vy);
             std::memset(cb, 128, std::size_t(chroma));
             std::memset(cr, 128, std::size_t(chroma));
@@ -324,6 +328,25 @@ public:
         rows = std::min(m_layout.rowsPerRead, m_size.height() - m_next);
         m_next += rows;
         return finishAtTheEnd(error);
+    }
+
+    bool deferInverseDct() override {
+        if (!canReadPlanes() || m_next > 0)
+            return false;
+        if (m_mode == Mode::Planes && !m_transform.install(m_decoder.cinfo()))
+            return false;
+        m_deferred = true;
+        return true;
+    }
+
+    void inverseDct(int component, const uchar* coefficients, qsizetype stride, int blockRows,
+                    int first, int count, uchar* out, qsizetype outStride) const override {
+        if (m_layout.grey && component > 0) {
+            for (int row = 0; row < blockRows * DCTSIZE; ++row)
+                std::memset(out + qsizetype(row) * outStride, 128, std::size_t(count) * DCTSIZE);
+            return;
+        }
+        m_transform.run(component, coefficients, stride, blockRows, first, count, out, outStride);
     }
 
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
@@ -386,6 +409,11 @@ private:
             error = failure(m_path, QStringLiteral("the decoder gives another size than expected"));
             return false;
         }
+        // Asked for before decoding started: every condition it depends on was known then.
+        if (m_deferred && !m_transform.install(c)) {
+            error = failure(m_path, QStringLiteral("its blocks cannot be handed out undone"));
+            return false;
+        }
         return true;
     }
 
@@ -406,6 +434,8 @@ private:
     }
 
     Decoder m_decoder;
+    jpeg::DeferredTransform m_transform;
+    bool m_deferred = false; // nextPlanes() hands out coefficients
     QString m_path;
     QSize m_size;
     Mode m_mode = Mode::Undecided;

@@ -32,6 +32,21 @@ public:
     // The next rowsPerRead luma rows and their chroma rows into planes laid out as planeLayout()
     // says; `rows` tells how many of them belong to the picture (fewer at its bottom).
     virtual bool nextPlanes(uchar* y, uchar* cb, uchar* cr, int& rows, QString& error) = 0;
+
+    // Leaves the inverse DCT to whoever takes the planes, so that the thread that reads the file
+    // does only the entropy decoding, which cannot be shared. Asked before the first
+    // nextPlanes(); true when taken. nextPlanes() then fills coefficient planes: twice the stride
+    // of the sample planes, the same rows, each 8x8 block standing as its 64 two-byte
+    // coefficients (128 bytes) at block column bx of block row by at by * 8 * stride + bx * 128.
+    // The buffers must be aligned to 64 bytes.
+    virtual bool deferInverseDct() = 0;
+    // Samples from coefficient planes that nextPlanes() filled: `blockRows` block rows of
+    // component `component` (0 luma, 1 Cb, 2 Cr), block columns first to first + count - 1, from
+    // `coefficients` (`stride` bytes a row) to `out` (8 rows a block row, `outStride` apart; block
+    // column `first` at out[0]). Any thread may call it at any time, also once the file is read.
+    virtual void inverseDct(int component, const uchar* coefficients, qsizetype stride,
+                            int blockRows, int first, int count, uchar* out,
+                            qsizetype outStride) const = 0;
 };
 
 // How a file should be read for slicing.

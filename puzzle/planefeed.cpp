@@ -77,18 +77,21 @@ void PlaneFeed::start(int c) {
     m_evenRow = -1;
 }
 
-QString PlaneFeed::addRow(const uchar* const planes[3], int top, int y, int pieceRow,
+QString PlaneFeed::addRow(const PlaneRows& rows, int y, int pieceRow,
                           platform::JpegEncoder& encoder, QImage* preview) {
-    const int inSlot = y - top;
+    const int inSlot = y - rows.top;
     uchar* luma = m_y.data() + std::size_t(m_lumaWidth) * std::size_t(m_rows);
-    std::memcpy(luma, planes[0] + m_layout.lumaStride * inSlot + qsizetype(m_column) * m_pw,
+    std::memcpy(luma,
+                rows.planes[0] + rows.lumaStride * inSlot + qsizetype(m_column) * m_pw -
+                    rows.lumaLeft,
                 std::size_t(m_pw));
     std::memset(luma + m_pw, luma[m_pw - 1], std::size_t(m_lumaWidth - m_pw));
 
     const int chromaRow = y / m_layout.vy;
-    const qsizetype chromaAt = m_layout.chromaStride * (inSlot / m_layout.vy) + m_first;
-    const uchar* cb = planes[1] + chromaAt;
-    const uchar* cr = planes[2] + chromaAt;
+    const qsizetype chromaAt =
+        rows.chromaStride * (inSlot / m_layout.vy) + m_first - rows.chromaLeft;
+    const uchar* cb = rows.planes[1] + chromaAt;
+    const uchar* cr = rows.planes[2] + chromaAt;
     const bool last = pieceRow == m_ph - 1;
     if (pieceRow % 2 == 0) {
         std::memcpy(m_evenCb.data(), cb, std::size_t(m_count));

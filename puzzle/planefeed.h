@@ -31,6 +31,15 @@ void mergeChroma(const ChromaMap& map, const uchar* even, const uchar* odd, ucha
 // chroma has one sample for `hx` luma columns.
 ChromaMap chromaMap(qsizetype x0, int width, int hx);
 
+// Rows of a JPEG's stored planes (Y, Cb, Cr) from picture row `top`, a whole chroma row, on; the
+// planes' first bytes hold picture columns lumaLeft and chromaLeft.
+struct PlaneRows {
+    const uchar* planes[3] = {};
+    qsizetype lumaStride = 0, chromaStride = 0;
+    qsizetype lumaLeft = 0, chromaLeft = 0;
+    int top = 0;
+};
+
 // Puts the pieces of one column together from a JPEG's stored planes, a block row (16 luma rows,
 // 8 of each chroma) at a time, for an encoder that takes 4:2:0 planes. Owned by one worker at a
 // time.
@@ -40,11 +49,11 @@ public:
 
     // A new piece of column c begins.
     void start(int c);
-    // Takes row y of the picture, row pieceRow of the piece, from `planes` (Y, Cb, Cr) whose first
-    // row is picture row `top` (a whole chroma row), and hands the block to `encoder` once it is
-    // full or the piece ends; rows of `preview`, when given, are filled as they are made.
-    QString addRow(const uchar* const planes[3], int top, int y, int pieceRow,
-                   platform::JpegEncoder& encoder, QImage* preview);
+    // Takes row y of the picture, row pieceRow of the piece, from `rows`, and hands the block to
+    // `encoder` once it is full or the piece ends; rows of `preview`, when given, are filled as
+    // they are made.
+    QString addRow(const PlaneRows& rows, int y, int pieceRow, platform::JpegEncoder& encoder,
+                   QImage* preview);
 
 private:
     void previewRows(QImage& preview, int pieceRow, int blockRow, int count) const;

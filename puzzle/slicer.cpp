@@ -7,9 +7,10 @@
 //
 // A single-scan YCbCr JPEG is taken as it is stored: its planes go to the encoders as raw 4:2:0
 // blocks, with neither the decoder's chroma upsampling and colour conversion nor the encoder's
-// conversion back, which leaves the decoding thread, the one that cannot be shared, only the
-// entropy decoding and the inverse DCT. Where a piece lines up with the stored chroma, its chroma
-// is copied; elsewhere it is the 2x2 average the encoder would have taken of the pixels.
+// conversion back; its blocks even come undone, and each worker turns the blocks under its
+// columns into samples, which leaves the decoding thread, the one that cannot be shared, only the
+// entropy decoding. Where a piece lines up with the stored chroma, its chroma is copied; elsewhere
+// it is the 2x2 average the encoder would have taken of the pixels.
 #include "puzzle/slicer.h"
 
 #include "platform/interrupt.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -55,6 +57,7 @@ QString noMemory(int pw, int ph) {
 
 struct Slot {
     std::unique_ptr<uchar[]> memory;
+    uchar* base = nullptr; // memory, aligned for coefficient planes
     QImage image;          // RGB32 feed: the rows, opaque, full width
     uchar* planes[3] = {}; // plane feed: Y, Cb, Cr
     int top = 0;           // the first row held
@@ -69,6 +72,7 @@ struct Column {
     bool busy = false;
     QImage preview;                  // the piece being made, when previews are wanted
     std::unique_ptr<PlaneFeed> feed; // the plane feed's state for the piece being made
+    std::vector<uchar> window;       // the column's part of a slot, as samples, when deferred
 };
 
 struct Finished {
@@ -102,13 +106,16 @@ public:
             planBands();
         } else if (m_planes) {
             m_layout = m_planes->planeLayout();
-            const qsizetype perRow = m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy;
+            // Coefficients take two bytes a sample.
+            m_deferred = m_planes->deferInverseDct();
+            const qsizetype perRow =
+                (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) *
+                (m_deferred ? 2 : 1);
             const int reads =
                 int(std::clamp<qsizetype>(kPlaneSlotBytes / perRow / m_layout.rowsPerRead, 1,
                                           kMaxChunkRows / m_layout.rowsPerRead));
             m_chunkRows = reads * m_layout.rowsPerRead;
-            m_slotBytes =
-                (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) * m_chunkRows;
+            m_slotBytes = perRow * m_chunkRows;
         } else {
             const qsizetype rowBytes = qsizetype(m_width) * 4;
             m_chunkRows =
@@ -170,38 +177,44 @@ private:
             slot.rows = std::min(m_chunkRows, m_height - slot.top);
         }
         if (!slot.memory) {
-            slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes)]);
+            constexpr std::size_t kAlign = 64;
+            slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes) + kAlign]);
             if (!slot.memory)
                 return platform::noMemoryForRows(m_chunkRows);
+            const auto at = reinterpret_cast<std::uintptr_t>(slot.memory.get());
+            slot.base = slot.memory.get() + (kAlign - at % kAlign) % kAlign;
         }
         QString error;
         if (m_planes && m_orientation != 1)
             return decodeTurnedPlanes(t, slot);
         if (m_planes) {
-            uchar* y = slot.memory.get();
-            uchar* cb = y + m_layout.lumaStride * m_chunkRows;
-            uchar* cr = cb + m_layout.chromaStride * (m_chunkRows / m_layout.vy);
+            // Deferred, the planes hold coefficients: twice the bytes a row.
+            const qsizetype lumaStride = m_layout.lumaStride * (m_deferred ? 2 : 1);
+            const qsizetype chromaStride = m_layout.chromaStride * (m_deferred ? 2 : 1);
+            uchar* y = slot.base;
+            uchar* cb = y + lumaStride * m_chunkRows;
+            uchar* cr = cb + chromaStride * (m_chunkRows / m_layout.vy);
             slot.planes[0] = y;
             slot.planes[1] = cb;
             slot.planes[2] = cr;
             const int chromaRows = m_layout.rowsPerRead / m_layout.vy;
             for (int read = 0, i = 0; read < slot.rows; ++i) {
                 int rows = 0;
-                if (!m_planes->nextPlanes(y + m_layout.lumaStride * m_layout.rowsPerRead * i,
-                                          cb + m_layout.chromaStride * chromaRows * i,
-                                          cr + m_layout.chromaStride * chromaRows * i, rows, error))
+                if (!m_planes->nextPlanes(y + lumaStride * m_layout.rowsPerRead * i,
+                                          cb + chromaStride * chromaRows * i,
+                                          cr + chromaStride * chromaRows * i, rows, error))
                     return error;
                 read += rows;
             }
             return {};
         }
         const qsizetype stride = qsizetype(m_width) * 4;
-        slot.image = QImage(slot.memory.get(), m_width, slot.rows, stride, QImage::Format_RGB32);
+        slot.image = QImage(slot.base, m_width, slot.rows, stride, QImage::Format_RGB32);
         if (!m_source.nextRows(slot.rows, slot.image, error))
             return error;
         if (slot.image.hasAlphaChannel()) {
             // Every piece starts all white and the picture is drawn over it.
-            QImage white(slot.memory.get(), m_width, slot.rows, stride, QImage::Format_RGB32);
+            QImage white(slot.base, m_width, slot.rows, stride, QImage::Format_RGB32);
             white.fill(Qt::white);
             QPainter(&white).drawImage(0, 0, slot.image);
             slot.image = white;
@@ -332,6 +345,9 @@ private:
         if (m_orientation != 1)
             return encodeTurned(column, c, slot, finished);
         const int end = std::min(slot.top + slot.rows, m_n * m_ph);
+        PlaneRows rows;
+        if (m_planes && end > slot.top)
+            rows = m_deferred ? transformColumn(column, c, slot, end) : slotRows(slot);
         for (int y = slot.top; y < end;) {
             const int r = y / m_ph, k = r * m_n + c;
             const int pieceTop = y - r * m_ph;
@@ -347,7 +363,7 @@ private:
                         return noMemory(m_pw, m_ph);
                 }
             }
-            if (QString error = feed(column, c, slot, y, count, pieceTop); !error.isEmpty())
+            if (QString error = feed(column, c, slot, rows, y, count, pieceTop); !error.isEmpty())
                 return cannotEncode(k, error);
             y += count;
             if (pieceTop + count < m_ph)
@@ -363,18 +379,71 @@ private:
         return {};
     }
 
-    // Rows y to y + count - 1 of column c, which are rows pieceTop... of their piece.
-    QString feed(Column& column, int c, const Slot& slot, int y, int count, int pieceTop) {
-        const uchar* rows[kMaxChunkRows];
-        const qsizetype left = qsizetype(c) * m_pw;
+    // The slot's planes as they are.
+    PlaneRows slotRows(const Slot& slot) const {
+        PlaneRows rows;
+        for (int i = 0; i < 3; ++i)
+            rows.planes[i] = slot.planes[i];
+        rows.lumaStride = m_layout.lumaStride;
+        rows.chromaStride = m_layout.chromaStride;
+        rows.top = slot.top;
+        return rows;
+    }
+
+    // The blocks under column c from the slot's coefficient planes, down to row `end`, turned into
+    // samples in the column's window. The blocks on a boundary between two columns are turned by
+    // both, which keeps the columns independent.
+    PlaneRows transformColumn(Column& column, int c, const Slot& slot, int end) {
+        constexpr int kBlock = 8;
+        const int hx = m_layout.hx, vy = m_layout.vy;
+        const qsizetype x0 = qsizetype(c) * m_pw, x1 = x0 + m_pw;
+        const int lumaFirst = int(x0 / kBlock), lumaEnd = int((x1 + kBlock - 1) / kBlock);
+        const int chromaFirst = int(x0 / hx / kBlock);
+        const int chromaEnd = int(((x1 - 1) / hx + kBlock) / kBlock);
+        const int rows = end - slot.top;
+        const int lumaBlockRows = (rows + kBlock - 1) / kBlock;
+        const int chromaBlockRows = ((rows + vy - 1) / vy + kBlock - 1) / kBlock;
+        const qsizetype lumaWidth = qsizetype(lumaEnd - lumaFirst) * kBlock;
+        const qsizetype chromaWidth = qsizetype(chromaEnd - chromaFirst) * kBlock;
+        const qsizetype lumaBytes = lumaWidth * lumaBlockRows * kBlock;
+        const qsizetype chromaBytes = chromaWidth * chromaBlockRows * kBlock;
+        if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
+            column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
+        uchar* y = column.window.data();
+        uchar* cb = y + lumaBytes;
+        uchar* cr = cb + chromaBytes;
+        m_planes->inverseDct(0, slot.planes[0], 2 * m_layout.lumaStride, lumaBlockRows, lumaFirst,
+                             lumaEnd - lumaFirst, y, lumaWidth);
+        m_planes->inverseDct(1, slot.planes[1], 2 * m_layout.chromaStride, chromaBlockRows,
+                             chromaFirst, chromaEnd - chromaFirst, cb, chromaWidth);
+        m_planes->inverseDct(2, slot.planes[2], 2 * m_layout.chromaStride, chromaBlockRows,
+                             chromaFirst, chromaEnd - chromaFirst, cr, chromaWidth);
+        PlaneRows window;
+        window.planes[0] = y;
+        window.planes[1] = cb;
+        window.planes[2] = cr;
+        window.lumaStride = lumaWidth;
+        window.chromaStride = chromaWidth;
+        window.lumaLeft = qsizetype(lumaFirst) * kBlock;
+        window.chromaLeft = qsizetype(chromaFirst) * kBlock;
+        window.top = slot.top;
+        return window;
+    }
+
+    // Rows y to y + count - 1 of column c, which are rows pieceTop... of their piece; `rows` are
+    // the slot's planes, when it holds planes.
+    QString feed(Column& column, int c, const Slot& slot, const PlaneRows& rows, int y, int count,
+                 int pieceTop) {
         if (!m_planes) {
+            const uchar* lines[kMaxChunkRows];
+            const qsizetype left = qsizetype(c) * m_pw;
             for (int i = 0; i < count; ++i)
-                rows[i] = slot.image.constScanLine(y - slot.top + i) + left * 4;
-            if (!column.encoder.write(rows, count))
+                lines[i] = slot.image.constScanLine(y - slot.top + i) + left * 4;
+            if (!column.encoder.write(lines, count))
                 return column.encoder.error();
             if (m_callbacks.preview)
                 for (int i = 0; i < count && pieceTop + i < m_preview.height(); ++i)
-                    std::memcpy(column.preview.scanLine(pieceTop + i), rows[i],
+                    std::memcpy(column.preview.scanLine(pieceTop + i), lines[i],
                                 std::size_t(m_preview.width()) * 4);
             return {};
         }
@@ -384,8 +453,8 @@ private:
             column.feed->start(c);
         QImage* preview = m_callbacks.preview ? &column.preview : nullptr;
         for (int i = 0; i < count; ++i)
-            if (QString error = column.feed->addRow(slot.planes, slot.top, y + i, pieceTop + i,
-                                                    column.encoder, preview);
+            if (QString error =
+                    column.feed->addRow(rows, y + i, pieceTop + i, column.encoder, preview);
                 !error.isEmpty())
                 return error;
         return {};
@@ -527,7 +596,7 @@ private:
         const int read = m_layout.rowsPerRead, vy = m_layout.vy;
         slot.first = slot.top / read * read;
         const int end = std::min(slot.top + slot.rows, m_height);
-        uchar* y = slot.memory.get();
+        uchar* y = slot.base;
         uchar* cb = y + m_layout.lumaStride * m_chunkRows;
         uchar* cr = cb + m_layout.chromaStride * (m_chunkRows / vy);
         slot.planes[0] = y;
@@ -689,7 +758,8 @@ private:
     std::vector<Band> m_bands;    // turned pictures only
     std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
     int m_ring = kSlots;
-    int m_readUpTo = 0; // turned planes: the stored rows read so far
+    bool m_deferred = false; // upright planes: the slots hold coefficients, the workers transform
+    int m_readUpTo = 0;      // turned planes: the stored rows read so far
     PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
     const QSize m_preview; // the corner of each piece that the preview shows

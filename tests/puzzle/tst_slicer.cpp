@@ -20,6 +20,32 @@ using namespace platform;
 using namespace jpegfiles;
 using namespace testpictures;
 
+// The same JPEG source, but one that keeps its inverse DCT on the thread that reads the file.
+class TransformingWhileReading final : public Source, public JpegPlanes {
+public:
+    explicit TransformingWhileReading(std::unique_ptr<Source> source)
+        : m_source(std::move(source))
+        , m_planes(*dynamic_cast<JpegPlanes*>(m_source.get())) {}
+    QSize size() const override { return m_source->size(); }
+    int orientation() const override { return m_source->orientation(); }
+    bool nextRows(int rows, QImage& band, QString& error) override {
+        return m_source->nextRows(rows, band, error);
+    }
+    bool canReadPlanes() const override { return m_planes.canReadPlanes(); }
+    PlaneLayout planeLayout() const override { return m_planes.planeLayout(); }
+    bool nextPlanes(uchar* y, uchar* cb, uchar* cr, int& rows, QString& error) override {
+        return m_planes.nextPlanes(y, cb, cr, rows, error);
+    }
+    bool deferInverseDct() override { return false; }
+    void inverseDct(int, const uchar*, qsizetype, int, int, int, uchar*, qsizetype) const override {
+        QFAIL("asked to transform blocks it never handed out");
+    }
+
+private:
+    std::unique_ptr<Source> m_source;
+    JpegPlanes& m_planes;
+};
+
 class TestSlicer : public QObject {
     Q_OBJECT
 
@@ -117,6 +143,43 @@ private slots:
         QCOMPARE(entries(folder).size(), n * n + 2);
         QCOMPARE(contents(folder + "/index.html"), QByteArray("page"));
         checkPieces(folder, read(path), n, tolerance);
+    }
+
+    // The workers turn the blocks into samples, each column those under it, and the pieces are
+    // byte for byte what they are when the reading thread does it: whatever the chroma layout,
+    // wherever the columns cut the blocks.
+    void blocksTurnedByTheWorkersChangeNoByte_data() {
+        QTest::addColumn<QByteArray>("jpeg");
+        QTest::addColumn<int>("n");
+        const QByteArray odd = qtJpeg(photo(1201, 803));
+        for (int n = 3; n <= 9; ++n)
+            QTest::addRow("4:2:0 at %dx%d", n, n) << odd << n;
+        for (const auto& [name, layout] : {std::pair{"4:4:4", Layout{.lumaH = 1, .lumaV = 1}},
+                                           std::pair{"4:2:2", Layout{.lumaH = 2, .lumaV = 1}},
+                                           std::pair{"4:4:0", Layout{.lumaH = 1, .lumaV = 2}},
+                                           std::pair{"4:1:1", Layout{.lumaH = 4, .lumaV = 1}},
+                                           std::pair{"grey", Layout{.grey = true}},
+                                           std::pair{"progressive", Layout{.progressive = true}},
+                                           std::pair{"restart markers", Layout{.restartRows = 1}}})
+            QTest::addRow("%s at 7x7", name) << libjpegFile(photo(1201, 803), layout) << 7;
+    }
+    void blocksTurnedByTheWorkersChangeNoByte() {
+        QFETCH(QByteArray, jpeg);
+        QFETCH(int, n);
+        const QString path = newFile(jpeg);
+        QString error;
+        auto deferred = openSource(path, error);
+        QVERIFY2(deferred, qPrintable(error));
+        auto opened = openSource(path, error);
+        QVERIFY2(opened, qPrintable(error));
+        TransformingWhileReading reading(std::move(opened));
+        const QString workers = newFolder(), reader = newFolder();
+        QVERIFY(writeProject(*deferred, n, workers, QByteArray("p")).ok);
+        QVERIFY(writeProject(reading, n, reader, QByteArray("p")).ok);
+        QCOMPARE(entries(workers), entries(reader));
+        for (const QString& name : entries(reader))
+            QVERIFY2(contents(workers + '/' + name) == contents(reader + '/' + name),
+                     qPrintable(name));
     }
 
     // A decoded picture's pieces are exactly what the framework's own encoder makes of them; the
