@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,6 +55,27 @@ void prepareThread() {
     std::free(buffer);
 }
 
+// The bytes of one multiplier in the accurate transform's `table` for quantisers `quant`: 2 or 4,
+// 0 when the table is neither.
+std::size_t multiplierSize(const unsigned char* table, const JQUANT_TBL* quant) {
+    if (!quant)
+        return 0;
+    const auto matches = [&]<typename Multiplier>(Multiplier) {
+        for (int k = 0; k < DCTSIZE2; ++k) {
+            Multiplier m;
+            std::memcpy(&m, table + std::size_t(k) * sizeof(m), sizeof(m));
+            if (m != Multiplier(quant->quantval[k]))
+                return false;
+        }
+        return true;
+    };
+    if (matches(std::int16_t{}))
+        return 2;
+    if (matches(std::int32_t{}))
+        return 4;
+    return 0;
+}
+
 } // namespace
 
 struct DeferredTransform::State {
@@ -67,6 +89,11 @@ struct DeferredTransform::State {
     alignas(32)
         std::array<std::array<unsigned char, DCTSIZE2 * sizeof(float)>, MAX_COMPONENTS> tables{};
     std::array<inverse_DCT_method_ptr, MAX_COMPONENTS> transform{};
+    // The tables again, transposed, for the components' blocks transposed.
+    std::array<jpeg_component_info, MAX_COMPONENTS> transposed{};
+    alignas(32) std::array<std::array<unsigned char, DCTSIZE2 * sizeof(float)>,
+                           MAX_COMPONENTS> transposedTables{};
+    bool canTranspose = true;
 };
 
 DeferredTransform::DeferredTransform()
@@ -94,8 +121,24 @@ bool DeferredTransform::install(jpeg_decompress_struct& c) {
         s.component[std::size_t(ci)].dct_table = s.tables[std::size_t(ci)].data();
         s.transform[std::size_t(ci)] = c.idct->inverse_DCT[ci];
         c.idct->inverse_DCT[ci] = &keepCoefficients;
+        // The accurate transform's table holds each coefficient's quantiser, in natural order,
+        // in a type that depends on how the library was built: found by comparing.
+        const unsigned char* table = s.tables[std::size_t(ci)].data();
+        const std::size_t size = multiplierSize(table, c.comp_info[ci].quant_table);
+        unsigned char* transposed = s.transposedTables[std::size_t(ci)].data();
+        for (int v = 0; v < DCTSIZE; ++v)
+            for (int u = 0; u < DCTSIZE; ++u)
+                std::memcpy(transposed + std::size_t(u * DCTSIZE + v) * size,
+                            table + std::size_t(v * DCTSIZE + u) * size, size);
+        s.transposed[std::size_t(ci)] = s.component[std::size_t(ci)];
+        s.transposed[std::size_t(ci)].dct_table = transposed;
+        s.canTranspose = s.canTranspose && size > 0;
     }
     return true;
+}
+
+bool DeferredTransform::canTurn() const {
+    return m_state->canTranspose;
 }
 
 void DeferredTransform::run(int component, const unsigned char* coefficients, std::ptrdiff_t stride,
@@ -119,6 +162,86 @@ void DeferredTransform::run(int component, const unsigned char* coefficients, st
             auto* block = reinterpret_cast<JCOEFPTR>(
                 const_cast<unsigned char*>(row + std::ptrdiff_t(first + bx) * kCoefficientBytes));
             transform(info, comp, block, rows, JDIMENSION(bx * DCTSIZE));
+        }
+    }
+}
+
+void DeferredTransform::runTurned(int component, const unsigned char* coefficients,
+                                  std::ptrdiff_t stride, int blockRows, int first, int count,
+                                  int orientation, int across, int down, unsigned char* out,
+                                  std::ptrdiff_t outStride) const {
+    const State& s = *m_state;
+    if (component < 0 || component >= s.components || orientation < 1 || orientation > 8 ||
+        (orientation >= 5 && !s.canTranspose))
+        return;
+    prepareThread();
+    const bool transpose = orientation >= 5;
+    // Mirroring a block's samples across its columns negates the coefficients of odd horizontal
+    // frequency; across its rows, those of odd vertical frequency. After the transposition, for
+    // orientations 5 to 8, the shown block is: 5 as it is, 6 mirrored, 7 both, 8 flipped.
+    static constexpr bool kMirror[9] = {false, false, true, true, false, false, true, true, false};
+    static constexpr bool kFlip[9] = {false, false, false, true, true, false, false, true, true};
+    const bool mirror = kMirror[orientation], flip = kFlip[orientation];
+    JCOEF sign[DCTSIZE2];
+    for (int v = 0; v < DCTSIZE; ++v)
+        for (int u = 0; u < DCTSIZE; ++u)
+            sign[v * DCTSIZE + u] = JCOEF(((mirror && u % 2) != (flip && v % 2)) ? -1 : 1);
+    const inverse_DCT_method_ptr transform = s.transform[std::size_t(component)];
+    // The methods take non-const pointers but only read through `info` and the component.
+    auto* info = const_cast<jpeg_decompress_struct*>(&s.info);
+    auto* comp = const_cast<jpeg_component_info*>(transpose ? &s.transposed[std::size_t(component)]
+                                                            : &s.component[std::size_t(component)]);
+    alignas(64) JCOEF block[DCTSIZE2];
+    JSAMPROW rows[DCTSIZE];
+    for (int by = 0; by < blockRows; ++by) {
+        const unsigned char* row = coefficients + std::ptrdiff_t(by) * DCTSIZE * stride;
+        for (int bx = 0; bx < count; ++bx) {
+            const auto* from = reinterpret_cast<const JCOEF*>(row + std::ptrdiff_t(first + bx) *
+                                                                        kCoefficientBytes);
+            if (transpose) {
+                for (int v = 0; v < DCTSIZE; ++v)
+                    for (int u = 0; u < DCTSIZE; ++u)
+                        block[v * DCTSIZE + u] =
+                            JCOEF(from[u * DCTSIZE + v] * sign[v * DCTSIZE + u]);
+            } else {
+                for (int k = 0; k < DCTSIZE2; ++k)
+                    block[k] = JCOEF(from[k] * sign[k]);
+            }
+            // Where the block lands, as the whole region turns.
+            int x = bx, y = by;
+            switch (orientation) {
+            case 2:
+                x = across - 1 - bx;
+                break;
+            case 3:
+                x = across - 1 - bx;
+                y = down - 1 - by;
+                break;
+            case 4:
+                y = down - 1 - by;
+                break;
+            case 5:
+                x = by;
+                y = bx;
+                break;
+            case 6:
+                x = down - 1 - by;
+                y = bx;
+                break;
+            case 7:
+                x = down - 1 - by;
+                y = across - 1 - bx;
+                break;
+            case 8:
+                x = by;
+                y = across - 1 - bx;
+                break;
+            default:
+                break;
+            }
+            for (int r = 0; r < DCTSIZE; ++r)
+                rows[r] = out + (std::ptrdiff_t(y) * DCTSIZE + r) * outStride;
+            transform(info, comp, block, rows, JDIMENSION(x * DCTSIZE));
         }
     }
 }

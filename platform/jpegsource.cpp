@@ -349,6 +349,24 @@ public:
         m_transform.run(component, coefficients, stride, blockRows, first, count, out, outStride);
     }
 
+    bool inverseDctTurned(int component, const uchar* coefficients, qsizetype stride, int blockRows,
+                          int first, int count, int orientation, int across, int down, uchar* out,
+                          qsizetype outStride) const override {
+        if (orientation >= 5 && !m_transform.canTurn())
+            return false;
+        if (m_layout.grey && component > 0) {
+            // Neutral all over: the turned region is as wide as the other is high.
+            const int width = orientation >= 5 ? down : across;
+            const int height = orientation >= 5 ? across : down;
+            for (int row = 0; row < height * DCTSIZE; ++row)
+                std::memset(out + qsizetype(row) * outStride, 128, std::size_t(width) * DCTSIZE);
+            return true;
+        }
+        m_transform.runTurned(component, coefficients, stride, blockRows, first, count, orientation,
+                              across, down, out, outStride);
+        return true;
+    }
+
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
                             bool checkEveryRow, bool planesFirst);
 

@@ -47,6 +47,14 @@ public:
     virtual void inverseDct(int component, const uchar* coefficients, qsizetype stride,
                             int blockRows, int first, int count, uchar* out,
                             qsizetype outStride) const = 0;
+    // The same, turned as EXIF `orientation` turns a picture, within a region of `across` by
+    // `down` blocks from block column `first`, of which the first `count` columns and `blockRows`
+    // rows are transformed: `out` holds the region as it is shown, `down` blocks across for
+    // orientations 5 to 8. False when blocks cannot be transposed (5 to 8) here; then nothing is
+    // written. A transposed block may differ from the transposed samples in the last bit.
+    virtual bool inverseDctTurned(int component, const uchar* coefficients, qsizetype stride,
+                                  int blockRows, int first, int count, int orientation, int across,
+                                  int down, uchar* out, qsizetype outStride) const = 0;
 };
 
 // How a file should be read for slicing.

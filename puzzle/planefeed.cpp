@@ -60,10 +60,9 @@ PlaneFeed::PlaneFeed(const platform::PlaneLayout& layout, int pieceWidth, int pi
     , m_pw(pieceWidth)
     , m_ph(pieceHeight) {}
 
-void PlaneFeed::start(int c) {
+void PlaneFeed::startAt(qsizetype x0) {
     const int hx = m_layout.hx;
-    const qsizetype x0 = qsizetype(c) * m_pw;
-    m_column = c;
+    m_x0 = x0;
     m_lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
     m_map = chromaMap(x0, m_pw, hx);
     m_y.resize(std::size_t(m_lumaWidth) * kRows);
@@ -81,9 +80,7 @@ QString PlaneFeed::addRow(const PlaneRows& rows, int y, int pieceRow,
                           platform::JpegEncoder& encoder, QImage* preview) {
     const int inSlot = y - rows.top;
     uchar* luma = m_y.data() + std::size_t(m_lumaWidth) * std::size_t(m_rows);
-    std::memcpy(luma,
-                rows.planes[0] + rows.lumaStride * inSlot + qsizetype(m_column) * m_pw -
-                    rows.lumaLeft,
+    std::memcpy(luma, rows.planes[0] + rows.lumaStride * inSlot + m_x0 - rows.lumaLeft,
                 std::size_t(m_pw));
     std::memset(luma + m_pw, luma[m_pw - 1], std::size_t(m_lumaWidth - m_pw));
 

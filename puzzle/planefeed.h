@@ -48,7 +48,9 @@ public:
     PlaneFeed(const platform::PlaneLayout& layout, int pieceWidth, int pieceHeight);
 
     // A new piece of column c begins.
-    void start(int c);
+    void start(int c) { startAt(qsizetype(c) * m_pw); }
+    // A new piece begins whose left edge is picture column x0.
+    void startAt(qsizetype x0);
     // Takes row y of the picture, row pieceRow of the piece, from `rows`, and hands the block to
     // `encoder` once it is full or the piece ends; rows of `preview`, when given, are filled as
     // they are made.
@@ -60,7 +62,7 @@ private:
 
     platform::PlaneLayout m_layout;
     int m_pw, m_ph;
-    int m_column = 0;
+    qsizetype m_x0 = 0; // the piece's left edge in the picture
     int m_lumaWidth = 0;
     std::vector<uchar> m_y, m_cb, m_cr; // one block row, chroma at half size each way
     int m_rows = 0;                     // luma rows in it so far

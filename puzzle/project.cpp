@@ -3,6 +3,7 @@
 #include "platform/stagedfolder.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 
 namespace puzzle {
 
@@ -27,11 +28,19 @@ public:
     RecordingSink(PieceSink* folder, MadePieces& made)
         : m_folder(folder)
         , m_made(made) {}
+    // Pieces may come in any order; each is noted under its index.
     bool put(const QString& name, const QByteArray& bytes) override {
-        if (name.startsWith(QLatin1String("Image"))) {
-            m_made.versions << pieceVersion(bytes);
-            if (!m_folder)
-                m_made.files << bytes;
+        static const QRegularExpression piece(QStringLiteral("^Image(\\d+)\\.jpg$"));
+        if (const QRegularExpressionMatch match = piece.match(name); match.hasMatch()) {
+            const qsizetype k = match.captured(1).toLongLong();
+            if (m_made.versions.size() <= k)
+                m_made.versions.resize(k + 1);
+            m_made.versions[k] = pieceVersion(bytes);
+            if (!m_folder) {
+                if (m_made.files.size() <= k)
+                    m_made.files.resize(k + 1);
+                m_made.files[k] = bytes;
+            }
         }
         return !m_folder || m_folder->put(name, bytes);
     }

@@ -44,6 +44,8 @@ constexpr int kSlots = 6;
 constexpr qsizetype kSlotBytes = 2 * 1024 * 1024; // RGB32 rows
 constexpr qsizetype kPlaneSlotBytes = 1024 * 1024;
 constexpr int kMaxChunkRows = 256;
+// The most a turned picture's band may take as coefficients, for the workers to transform.
+constexpr qsizetype kDeferredBandBytes = 12 * 1024 * 1024;
 
 QString pieceName(int k) {
     return QStringLiteral("Image%1.jpg").arg(k);
@@ -124,6 +126,13 @@ public:
         }
         if (m_orientation == 1)
             m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
+        // Upright, pieces are cut in index order; turned, band by band, column by column.
+        for (int k = 0; m_orientation == 1 && k < n * n; ++k)
+            m_cutOrder.push_back(k);
+        for (const Band& band : m_bands)
+            for (int c = 0; band.gridRow >= 0 && c < n; ++c)
+                m_cutOrder.push_back(
+                    m_cellPiece[std::size_t(band.gridRow) * std::size_t(n) + std::size_t(c)]);
     }
 
     ~Pass() { stopWorkers(); }
@@ -144,7 +153,7 @@ public:
             if (platform::interrupted())
                 return kInterrupted;
             Slot& slot = m_slots[std::size_t(t % m_ring)];
-            if (QString error = waitAndStage([&slot] { return slot.pending == 0; });
+            if (QString error = waitAndStage([&slot] { return slot.pending == 0; }, true);
                 !error.isEmpty())
                 return error;
             if (QString error = decode(t, slot); !error.isEmpty())
@@ -227,42 +236,58 @@ private:
         return {};
     }
 
-    // Shows and stages finished pieces in index order until `done` holds or a worker failed.
+    // Stages finished pieces in the order they are cut and shows them in index order, until
+    // `done` holds or a worker failed. A turned picture's first pieces are cut last: its files are
+    // not held back for them, only the previews are. `decodingWaits`: the decoding thread waits
+    // for a slot, which calls in the helper.
     template <typename Done>
-    QString waitAndStage(Done done) {
+    QString waitAndStage(Done done, bool decodingWaits = false) {
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (!m_failure.isEmpty())
                 return m_failure;
             if (platform::interrupted())
                 return kInterrupted;
-            if (auto it = m_finished.find(m_staged); it != m_finished.end()) {
+            if (auto it = m_staging < m_cutOrder.size() ? m_unstaged.find(m_cutOrder[m_staging])
+                                                        : m_unstaged.end();
+                it != m_unstaged.end()) {
                 Finished piece = std::move(it->second);
-                m_finished.erase(it);
-                ++m_staged;
+                m_unstaged.erase(it);
+                ++m_staging;
                 lock.unlock();
-                if (QString error = stage(piece); !error.isEmpty())
-                    return error;
+                if (!m_out.put(pieceName(piece.k), piece.file))
+                    return m_out.errorString();
+                lock.lock();
+                m_shown.emplace(piece.k, std::move(piece.preview));
+                continue;
+            }
+            if (auto it = m_shown.find(m_staged); it != m_shown.end()) {
+                const QImage preview = std::move(it->second);
+                m_shown.erase(it);
+                const int k = m_staged++;
+                lock.unlock();
+                show(k, preview);
                 lock.lock();
                 continue;
             }
             if (done())
                 return {};
             // Woken by the workers; the timeout lets an interruption through while they work.
+            if (decodingWaits && !m_decodingWaits) {
+                m_decodingWaits = true;
+                m_toWorkers.notify_all();
+            }
             m_toMain.wait_for(lock, std::chrono::milliseconds(50));
+            m_decodingWaits = false;
         }
     }
 
-    QString stage(const Finished& piece) {
+    void show(int k, const QImage& preview) {
         if (m_callbacks.preview)
-            m_callbacks.preview(piece.k, piece.preview);
-        const QString name = pieceName(piece.k);
-        if (!m_out.put(name, piece.file))
-            return m_out.errorString();
+            m_callbacks.preview(k, preview);
         yield();
-        if (piece.k % m_n == m_n - 1)
+        if (k % m_n == m_n - 1)
             yield();
-        return {};
     }
 
     void yield() {
@@ -294,7 +319,11 @@ private:
                     c = i;
                 }
             }
-            if (column && helper && m_orientation == 1 && waiting <= m_n && m_published < m_chunks)
+            // Upright, the helper comes in when the first worker falls behind by more than a
+            // chunk; turned, when the decoding thread waits for a band to come free.
+            const bool needed =
+                m_published == m_chunks || (m_orientation == 1 ? waiting > m_n : m_decodingWaits);
+            if (column && helper && !needed)
                 column = nullptr;
             if (!column) {
                 if (allDone)
@@ -328,7 +357,7 @@ private:
             bool wake = --slot.pending == 0;
             for (Finished& piece : finished) {
                 const int k = piece.k;
-                m_finished.emplace(k, std::move(piece));
+                m_unstaged.emplace(k, std::move(piece));
                 wake = true;
             }
             if (wake)
@@ -386,8 +415,136 @@ private:
             rows.planes[i] = slot.planes[i];
         rows.lumaStride = m_layout.lumaStride;
         rows.chromaStride = m_layout.chromaStride;
-        rows.top = slot.top;
+        rows.top = m_orientation == 1 ? slot.top : slot.first;
         return rows;
+    }
+
+    // Piece k of a turned picture from the blocks under it, each block turned as it is transformed,
+    // so that the piece comes out of the window upright and takes the upright road to the
+    // encoder. `turned` stays false when the blocks cannot be turned here.
+    QString encodeTurnedBlocks(Column& column, int k, const Slot& slot, bool& turned,
+                               std::vector<Finished>& finished) {
+        constexpr int kBlock = 8;
+        const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
+        const QPoint a = stored(x0, y0), b = stored(x0 + m_pw - 1, y0 + m_ph - 1);
+        const int hx = m_layout.hx, vy = m_layout.vy;
+        const int mcuWidth = hx * kBlock, mcuHeight = vy * kBlock;
+        // The region: whole MCUs around the cell, from the band's first read, which starts a row
+        // of MCUs; blocks past the picture's right and bottom edges are left out.
+        const int mcuLeft = std::min(a.x(), b.x()) / mcuWidth;
+        const int mcus = std::max(a.x(), b.x()) / mcuWidth + 1 - mcuLeft;
+        const int mcuRows = (std::max(a.y(), b.y()) - slot.first) / mcuHeight + 1;
+        const int across = mcus * hx, down = mcuRows * vy;
+        const int lumaCount = std::min(across, int(m_layout.lumaStride / kBlock) - mcuLeft * hx);
+        const int lumaRows = std::min(down, (m_height + kBlock - 1) / kBlock - slot.first / kBlock);
+        const int chromaCount = std::min(mcus, int(m_layout.chromaStride / kBlock) - mcuLeft);
+        const int chromaRows = std::min(mcuRows, ((m_height + vy - 1) / vy + kBlock - 1) / kBlock -
+                                                     slot.first / mcuHeight);
+        const bool transposed = m_orientation >= 5;
+        const qsizetype lumaWidth = qsizetype(transposed ? down : across) * kBlock;
+        const qsizetype lumaBytes = qsizetype(across) * down * kBlock * kBlock;
+        const qsizetype chromaWidth = qsizetype(transposed ? mcuRows : mcus) * kBlock;
+        const qsizetype chromaBytes = qsizetype(mcus) * mcuRows * kBlock * kBlock;
+        if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
+            column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
+        uchar* window[3] = {column.window.data(), column.window.data() + lumaBytes,
+                            column.window.data() + lumaBytes + chromaBytes};
+        if (!m_planes->inverseDctTurned(0, slot.planes[0], 2 * m_layout.lumaStride, lumaRows,
+                                        mcuLeft * hx, lumaCount, m_orientation, across, down,
+                                        window[0], lumaWidth))
+            return {};
+        for (int plane = 1; plane <= 2; ++plane)
+            m_planes->inverseDctTurned(plane, slot.planes[plane], 2 * m_layout.chromaStride,
+                                       chromaRows, mcuLeft, chromaCount, m_orientation, mcus,
+                                       mcuRows, window[plane], chromaWidth);
+        turned = true;
+
+        // Where the piece's top left corner lands in the region as it is shown.
+        const int sx = a.x() - mcuLeft * mcuWidth, sy = a.y() - slot.first;
+        const int w = across * kBlock - 1, h = down * kBlock - 1;
+        const QPoint corner = QList<QPoint>{
+            {sx, sy}, {w - sx, sy}, {w - sx, h - sy}, {sx, h - sy},
+            {sy, sx}, {h - sy, sx}, {h - sy, w - sx}, {sy, w - sx}}[m_orientation - 1];
+        PlaneRows rows;
+        for (int plane = 0; plane < 3; ++plane)
+            rows.planes[plane] = window[plane];
+        rows.lumaStride = lumaWidth;
+        rows.chromaStride = chromaWidth;
+        if (!column.feed) {
+            platform::PlaneLayout shown = m_layout;
+            if (transposed)
+                std::swap(shown.hx, shown.vy);
+            column.feed = std::make_unique<PlaneFeed>(shown, m_pw, m_ph);
+        }
+        column.feed->startAt(corner.x());
+        if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Planes))
+            return cannotEncode(k, column.encoder.error());
+        QImage* preview = nullptr;
+        if (m_callbacks.preview) {
+            column.preview = QImage(m_preview, QImage::Format_RGB32);
+            if (column.preview.isNull())
+                return noMemory(m_pw, m_ph);
+            preview = &column.preview;
+        }
+        for (int y = 0; y < m_ph; ++y)
+            if (QString error =
+                    column.feed->addRow(rows, corner.y() + y, y, column.encoder, preview);
+                !error.isEmpty())
+                return cannotEncode(k, error);
+        Finished done;
+        done.k = k;
+        if (!column.encoder.end(done.file))
+            return cannotEncode(k, column.encoder.error());
+        done.preview = std::move(column.preview);
+        column.preview = QImage();
+        finished.push_back(std::move(done));
+        return {};
+    }
+
+    // The blocks under `cell` (stored pixels) from a turned picture's band of coefficients, in
+    // whole MCUs from the band's first row, turned into samples in the column's window.
+    PlaneRows transformCell(Column& column, const Slot& slot, const QRect& cell) {
+        constexpr int kBlock = 8;
+        const int hx = m_layout.hx, vy = m_layout.vy;
+        const int lumaBlocks = int(m_layout.lumaStride / kBlock);
+        const int chromaBlocks = int(m_layout.chromaStride / kBlock);
+        const int chromaFirst = cell.left() / (hx * kBlock);
+        const int lumaFirst = chromaFirst * hx;
+        const int lumaEnd = std::min(lumaBlocks, (cell.right() + kBlock) / kBlock);
+        const int chromaEnd = std::min(chromaBlocks, (cell.right() / hx + kBlock) / kBlock);
+        // Rows from the band's first read, which starts a row of MCUs, to the cell's last row;
+        // no further than the picture's last block row.
+        const int lumaRows = std::min(cell.bottom() + 1, m_height) - slot.first;
+        const int lumaBlockRows = std::min((lumaRows + kBlock - 1) / kBlock,
+                                           (m_height + kBlock - 1) / kBlock - slot.first / kBlock);
+        const int chromaBlockRows =
+            std::min(((lumaRows + vy - 1) / vy + kBlock - 1) / kBlock,
+                     ((m_height + vy - 1) / vy + kBlock - 1) / kBlock - slot.first / vy / kBlock);
+        const qsizetype lumaWidth = qsizetype(lumaEnd - lumaFirst) * kBlock;
+        const qsizetype chromaWidth = qsizetype(chromaEnd - chromaFirst) * kBlock;
+        const qsizetype lumaBytes = lumaWidth * lumaBlockRows * kBlock;
+        const qsizetype chromaBytes = chromaWidth * chromaBlockRows * kBlock;
+        if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
+            column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
+        uchar* y = column.window.data();
+        uchar* cb = y + lumaBytes;
+        uchar* cr = cb + chromaBytes;
+        m_planes->inverseDct(0, slot.planes[0], 2 * m_layout.lumaStride, lumaBlockRows, lumaFirst,
+                             lumaEnd - lumaFirst, y, lumaWidth);
+        m_planes->inverseDct(1, slot.planes[1], 2 * m_layout.chromaStride, chromaBlockRows,
+                             chromaFirst, chromaEnd - chromaFirst, cb, chromaWidth);
+        m_planes->inverseDct(2, slot.planes[2], 2 * m_layout.chromaStride, chromaBlockRows,
+                             chromaFirst, chromaEnd - chromaFirst, cr, chromaWidth);
+        PlaneRows window;
+        window.planes[0] = y;
+        window.planes[1] = cb;
+        window.planes[2] = cr;
+        window.lumaStride = lumaWidth;
+        window.chromaStride = chromaWidth;
+        window.lumaLeft = qsizetype(lumaFirst) * kBlock;
+        window.chromaLeft = qsizetype(chromaFirst) * kBlock;
+        window.top = slot.first;
+        return window;
     }
 
     // The blocks under column c from the slot's coefficient planes, down to row `end`, turned into
@@ -518,6 +675,11 @@ private:
             m_chunkRows = (tallest + 2 * read - 2) / read * read;
             m_slotBytes =
                 (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) * m_chunkRows;
+            // Coefficients take two bytes a sample: only where the two bands stay small.
+            if (2 * m_slotBytes <= kDeferredBandBytes && m_planes->deferInverseDct()) {
+                m_deferred = true;
+                m_slotBytes *= 2;
+            }
         } else {
             m_chunkRows = tallest;
             m_slotBytes = qsizetype(m_width) * 4 * tallest;
@@ -596,9 +758,11 @@ private:
         const int read = m_layout.rowsPerRead, vy = m_layout.vy;
         slot.first = slot.top / read * read;
         const int end = std::min(slot.top + slot.rows, m_height);
+        const qsizetype lumaStride = m_layout.lumaStride * (m_deferred ? 2 : 1);
+        const qsizetype chromaStride = m_layout.chromaStride * (m_deferred ? 2 : 1);
         uchar* y = slot.base;
-        uchar* cb = y + m_layout.lumaStride * m_chunkRows;
-        uchar* cr = cb + m_layout.chromaStride * (m_chunkRows / vy);
+        uchar* cb = y + lumaStride * m_chunkRows;
+        uchar* cr = cb + chromaStride * (m_chunkRows / vy);
         slot.planes[0] = y;
         slot.planes[1] = cb;
         slot.planes[2] = cr;
@@ -607,20 +771,17 @@ private:
             const Slot& before = m_slots[std::size_t((t - 1) % m_ring)];
             const int from = slot.first - before.first;
             have = m_readUpTo - slot.first;
-            std::memcpy(y, before.planes[0] + m_layout.lumaStride * from,
-                        std::size_t(m_layout.lumaStride * have));
+            std::memcpy(y, before.planes[0] + lumaStride * from, std::size_t(lumaStride * have));
             for (int plane = 1; plane <= 2; ++plane)
-                std::memcpy(slot.planes[plane],
-                            before.planes[plane] + m_layout.chromaStride * (from / vy),
-                            std::size_t(m_layout.chromaStride * ((have + vy - 1) / vy)));
+                std::memcpy(slot.planes[plane], before.planes[plane] + chromaStride * (from / vy),
+                            std::size_t(chromaStride * ((have + vy - 1) / vy)));
         }
         QString error;
         while (slot.first + have < end) {
             int rows = 0;
             const int at = have / vy;
-            if (!m_planes->nextPlanes(y + m_layout.lumaStride * have,
-                                      cb + m_layout.chromaStride * at,
-                                      cr + m_layout.chromaStride * at, rows, error))
+            if (!m_planes->nextPlanes(y + lumaStride * have, cb + chromaStride * at,
+                                      cr + chromaStride * at, rows, error))
                 return error;
             have += read;
             m_readUpTo = slot.first + have;
@@ -636,19 +797,30 @@ private:
         if (gridRow < 0)
             return {};
         const int k = m_cellPiece[std::size_t(gridRow) * std::size_t(m_n) + std::size_t(c)];
+        if (m_deferred) {
+            bool turned = false;
+            if (QString error = encodeTurnedBlocks(column, k, slot, turned, finished);
+                !error.isEmpty() || turned)
+                return error;
+        }
         const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
         // Stored position of shown (x0 + x, y0 + y) is base + x * across + y * down.
         const QPoint base = stored(x0, y0);
         const QPoint across = stored(x0 + 1, y0) - base, down = stored(x0, y0 + 1) - base;
+        const QPoint far = stored(x0 + m_pw - 1, y0 + m_ph - 1);
+        // Not QRect::normalized(), which takes a reversed rectangle's edges one pixel in.
+        const QRect cell(QPoint(std::min(base.x(), far.x()), std::min(base.y(), far.y())),
+                         QPoint(std::max(base.x(), far.x()), std::max(base.y(), far.y())));
+        const PlaneRows view = m_deferred ? transformCell(column, slot, cell) : slotRows(slot);
         const int lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
         const int chromaWidth = platform::JpegEncoder::chromaWidth(m_pw);
         const int chromaRows = (m_ph + 1) / 2, samples = (m_pw + 1) / 2;
         std::vector<uchar> luma(std::size_t(lumaWidth) * std::size_t(m_ph));
         std::vector<uchar> blue(std::size_t(chromaWidth) * std::size_t(chromaRows));
         std::vector<uchar> red(blue.size());
-        const qsizetype lumaStride = m_layout.lumaStride, chromaStride = m_layout.chromaStride;
+        const qsizetype lumaStride = view.lumaStride, chromaStride = view.chromaStride;
         const int ax = across.x(), ay = across.y(), dx = down.x(), dy = down.y();
-        const int bx = base.x(), by = base.y() - slot.first;
+        const int bx = base.x() - int(view.lumaLeft), by = base.y() - view.top;
         const int hx = m_layout.hx, vy = m_layout.vy;
         // In tiles, so that a turned piece, whose rows run down the stored columns, reads each
         // stored line of the cache many times before it moves on.
@@ -659,7 +831,7 @@ private:
                 const qsizetype step = qsizetype(ay) * lumaStride + ax;
                 for (int y = ty; y < yEnd; ++y) {
                     uchar* to = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
-                    const uchar* from = slot.planes[0] +
+                    const uchar* from = view.planes[0] +
                                         qsizetype(by + tx * ay + y * dy) * lumaStride +
                                         (bx + tx * ax + y * dx);
                     for (int x = tx; x < xEnd; ++x, from += step)
@@ -676,8 +848,8 @@ private:
             return qsizetype((by + x * ay + y * dy) >> vShift) * chromaStride +
                    ((bx + x * ax + y * dx) >> hShift);
         };
-        const uchar* cb = slot.planes[1];
-        const uchar* cr = slot.planes[2];
+        const uchar* cb = view.planes[1];
+        const uchar* cr = view.planes[2];
         for (int tj = 0; tj < chromaRows; tj += kTile / 2)
             for (int ti = 0; ti < samples; ti += kTile / 2) {
                 const int jEnd = std::min(tj + kTile / 2, chromaRows);
@@ -773,10 +945,14 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_toWorkers, m_toMain;
     int m_published = 0; // chunks decoded so far
-    int m_staged = 0;    // pieces shown and staged so far
+    int m_staged = 0;    // pieces shown so far, all staged
     bool m_stop = false;
+    bool m_decodingWaits = false; // for a slot to come free
     QString m_failure;
-    std::map<int, Finished> m_finished;
+    std::vector<int> m_cutOrder;        // the pieces in the order they are cut
+    std::size_t m_staging = 0;          // the next of them to stage
+    std::map<int, Finished> m_unstaged; // finished pieces on their way to the folder
+    std::map<int, QImage> m_shown;      // staged pieces' previews, waiting for their turn
     std::vector<std::thread> m_workers;
 };
 

@@ -40,6 +40,11 @@ public:
     void inverseDct(int, const uchar*, qsizetype, int, int, int, uchar*, qsizetype) const override {
         QFAIL("asked to transform blocks it never handed out");
     }
+    bool inverseDctTurned(int, const uchar*, qsizetype, int, int, int, int, int, int, uchar*,
+                          qsizetype) const override {
+        QTest::qFail("asked to turn blocks it never handed out", __FILE__, __LINE__);
+        return false;
+    }
 
 private:
     std::unique_ptr<Source> m_source;
@@ -147,8 +152,9 @@ private slots:
 
     // The workers turn the blocks into samples, each column those under it, and the pieces are
     // byte for byte what they are when the reading thread does it: whatever the chroma layout,
-    // wherever the columns cut the blocks.
-    void blocksTurnedByTheWorkersChangeNoByte_data() {
+    // wherever the columns cut the blocks. Turned, each piece is made from the blocks under it,
+    // turned, and shows what the reading thread's pieces show.
+    void blocksTransformedByTheWorkers_data() {
         QTest::addColumn<QByteArray>("jpeg");
         QTest::addColumn<int>("n");
         const QByteArray odd = qtJpeg(photo(1201, 803));
@@ -162,8 +168,20 @@ private slots:
                                            std::pair{"progressive", Layout{.progressive = true}},
                                            std::pair{"restart markers", Layout{.restartRows = 1}}})
             QTest::addRow("%s at 7x7", name) << libjpegFile(photo(1201, 803), layout) << 7;
+        const std::pair<const char*, Layout> layouts[] = {{"4:2:0", {}},
+                                                          {"4:2:2", {.lumaH = 2, .lumaV = 1}},
+                                                          {"4:4:0", {.lumaH = 1, .lumaV = 2}},
+                                                          {"4:4:4", {.lumaH = 1, .lumaV = 1}},
+                                                          {"grey", {.grey = true}},
+                                                          {"4:1:1", {.lumaH = 4, .lumaV = 1}},
+                                                          {"restart markers", {.restartRows = 1}}};
+        for (int o = 2; o <= 8; ++o) {
+            const auto& [name, layout] = layouts[o - 2];
+            QTest::addRow("EXIF %d, %s, at %dx%d", o, name, o + 1, o + 1)
+                << withApp1(libjpegFile(photo(1201, 803), layout), orientationSegment(o)) << o + 1;
+        }
     }
-    void blocksTurnedByTheWorkersChangeNoByte() {
+    void blocksTransformedByTheWorkers() {
         QFETCH(QByteArray, jpeg);
         QFETCH(int, n);
         const QString path = newFile(jpeg);
@@ -177,9 +195,18 @@ private slots:
         QVERIFY(writeProject(*deferred, n, workers, QByteArray("p")).ok);
         QVERIFY(writeProject(reading, n, reader, QByteArray("p")).ok);
         QCOMPARE(entries(workers), entries(reader));
-        for (const QString& name : entries(reader))
-            QVERIFY2(contents(workers + '/' + name) == contents(reader + '/' + name),
-                     qPrintable(name));
+        for (const QString& name : entries(reader)) {
+            const QByteArray made = contents(workers + '/' + name);
+            if (reading.orientation() == 1 || !name.endsWith(QLatin1String(".jpg"))) {
+                QVERIFY2(made == contents(reader + '/' + name), qPrintable(name));
+            } else {
+                // Turned blocks are transformed from their coefficients turned: a transposed one
+                // may differ in the last bit, which the piece's encoding can make a few levels.
+                const QImage a = read(workers + '/' + name), b = read(reader + '/' + name);
+                QCOMPARE(a.size(), b.size());
+                QVERIFY2(maxDifference(a, b) <= 16 && meanError(a, b) < 0.5, qPrintable(name));
+            }
+        }
     }
 
     // A decoded picture's pieces are exactly what the framework's own encoder makes of them; the
