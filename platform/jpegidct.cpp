@@ -79,21 +79,19 @@ std::size_t multiplierSize(const unsigned char* table, const JQUANT_TBL* quant) 
 } // namespace
 
 struct DeferredTransform::State {
-    // What the transform reads of a decompressor, copied out of it: the range-limiting table, and
-    // each component's dequantising table.
-    jpeg_decompress_struct info{};
-    std::array<JSAMPLE, 5 * (MAXJSAMPLE + 1) + CENTERJSAMPLE> limits{};
-    int components = 0;
-    std::array<jpeg_component_info, MAX_COMPONENTS> component{};
-    // The library allocates each table as a union whose largest member is 64 floats.
-    alignas(32)
-        std::array<std::array<unsigned char, DCTSIZE2 * sizeof(float)>, MAX_COMPONENTS> tables{};
+    // What the transform reads of a decompressor, copied out of it: each component's dequantising
+    // table (the library allocates each as a union whose largest member is 64 floats), again
+    // transposed for its blocks transposed, and the range-limiting table.
+    using Table = std::array<unsigned char, DCTSIZE2 * sizeof(float)>;
+    alignas(32) std::array<Table, MAX_COMPONENTS> tables{};
+    alignas(32) std::array<Table, MAX_COMPONENTS> transposedTables{};
     std::array<inverse_DCT_method_ptr, MAX_COMPONENTS> transform{};
-    // The tables again, transposed, for the components' blocks transposed.
+    jpeg_decompress_struct info{};
+    std::array<jpeg_component_info, MAX_COMPONENTS> component{};
     std::array<jpeg_component_info, MAX_COMPONENTS> transposed{};
-    alignas(32) std::array<std::array<unsigned char, DCTSIZE2 * sizeof(float)>,
-                           MAX_COMPONENTS> transposedTables{};
+    int components = 0;
     bool canTranspose = true;
+    std::array<JSAMPLE, 5 * (MAXJSAMPLE + 1) + CENTERJSAMPLE> limits{};
 };
 
 DeferredTransform::DeferredTransform()
