@@ -12,6 +12,10 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if !defined(LIBJPEG_TURBO_VERSION_NUMBER) || LIBJPEG_TURBO_VERSION_NUMBER < 2000000 ||            \
     LIBJPEG_TURBO_VERSION_NUMBER >= 4000000
 #error "The deferred inverse DCT was written for libjpeg-turbo 2 and 3."
@@ -74,6 +78,44 @@ std::size_t multiplierSize(const unsigned char* table, const JQUANT_TBL* quant) 
     if (matches(std::int32_t{}))
         return 4;
     return 0;
+}
+
+// `to` = `from`, transposed when asked, each coefficient times its `sign`.
+void turnBlock(const JCOEF* from, JCOEF* to, bool transpose, const JCOEF* sign) {
+#if defined(__SSE2__)
+    static_assert(sizeof(JCOEF) == 2 && DCTSIZE == 8);
+    __m128i r[DCTSIZE];
+    for (int i = 0; i < DCTSIZE; ++i)
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i * DCTSIZE));
+    if (transpose) {
+        const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpackhi_epi16(r[0], r[1]);
+        const __m128i t2 = _mm_unpacklo_epi16(r[2], r[3]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
+        const __m128i t4 = _mm_unpacklo_epi16(r[4], r[5]), t5 = _mm_unpackhi_epi16(r[4], r[5]);
+        const __m128i t6 = _mm_unpacklo_epi16(r[6], r[7]), t7 = _mm_unpackhi_epi16(r[6], r[7]);
+        const __m128i u0 = _mm_unpacklo_epi32(t0, t2), u1 = _mm_unpackhi_epi32(t0, t2);
+        const __m128i u2 = _mm_unpacklo_epi32(t1, t3), u3 = _mm_unpackhi_epi32(t1, t3);
+        const __m128i u4 = _mm_unpacklo_epi32(t4, t6), u5 = _mm_unpackhi_epi32(t4, t6);
+        const __m128i u6 = _mm_unpacklo_epi32(t5, t7), u7 = _mm_unpackhi_epi32(t5, t7);
+        r[0] = _mm_unpacklo_epi64(u0, u4);
+        r[1] = _mm_unpackhi_epi64(u0, u4);
+        r[2] = _mm_unpacklo_epi64(u1, u5);
+        r[3] = _mm_unpackhi_epi64(u1, u5);
+        r[4] = _mm_unpacklo_epi64(u2, u6);
+        r[5] = _mm_unpackhi_epi64(u2, u6);
+        r[6] = _mm_unpacklo_epi64(u3, u7);
+        r[7] = _mm_unpackhi_epi64(u3, u7);
+    }
+    for (int i = 0; i < DCTSIZE; ++i) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sign + i * DCTSIZE));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i * DCTSIZE), _mm_mullo_epi16(r[i], s));
+    }
+#else
+    for (int v = 0; v < DCTSIZE; ++v)
+        for (int u = 0; u < DCTSIZE; ++u)
+            to[v * DCTSIZE + u] =
+                JCOEF((transpose ? from[u * DCTSIZE + v] : from[v * DCTSIZE + u]) *
+                      sign[v * DCTSIZE + u]);
+#endif
 }
 
 } // namespace
@@ -196,15 +238,7 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
         for (int bx = 0; bx < count; ++bx) {
             const auto* from = reinterpret_cast<const JCOEF*>(row + std::ptrdiff_t(first + bx) *
                                                                         kCoefficientBytes);
-            if (transpose) {
-                for (int v = 0; v < DCTSIZE; ++v)
-                    for (int u = 0; u < DCTSIZE; ++u)
-                        block[v * DCTSIZE + u] =
-                            JCOEF(from[u * DCTSIZE + v] * sign[v * DCTSIZE + u]);
-            } else {
-                for (int k = 0; k < DCTSIZE2; ++k)
-                    block[k] = JCOEF(from[k] * sign[k]);
-            }
+            turnBlock(from, block, transpose, sign);
             // Where the block lands, as the whole region turns.
             int x = bx, y = by;
             switch (orientation) {

@@ -320,9 +320,13 @@ private:
                 }
             }
             // Upright, the helper comes in when the first worker falls behind by more than a
-            // chunk; turned, when the decoding thread waits for a band to come free.
+            // chunk; turned, when a band is left to cut beside the newest one, which the decoding
+            // thread would soon have to wait for, and when it waits.
             const bool needed =
-                m_published == m_chunks || (m_orientation == 1 ? waiting > m_n : m_decodingWaits);
+                m_published == m_chunks ||
+                (m_orientation == 1
+                     ? waiting > m_n
+                     : m_decodingWaits || (column && column->next < m_published - 1));
             if (column && helper && !needed)
                 column = nullptr;
             if (!column) {
