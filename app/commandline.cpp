@@ -291,7 +291,9 @@ int commandLine(int argc, char** argv) {
     // The picture is read before the folder is touched, as in the window, so a picture that
     // cannot be read leaves no trace.
     QString error;
-    std::unique_ptr<platform::Source> source = platform::openSource(picturePath, error);
+    std::unique_ptr<platform::Source> source = platform::openSource(
+        picturePath, error, platform::SourceCheck::Header,
+        choice.fit.isEmpty() ? platform::SourceUse::Planes : platform::SourceUse::Rows);
     if (!source)
         return failure(error);
     if (!choice.fit.isEmpty())

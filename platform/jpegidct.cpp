@@ -177,10 +177,6 @@ bool DeferredTransform::install(jpeg_decompress_struct& c) {
     return true;
 }
 
-bool DeferredTransform::canTurn() const {
-    return m_state->canTranspose;
-}
-
 void DeferredTransform::run(int component, const unsigned char* coefficients, std::ptrdiff_t stride,
                             int blockRows, int first, int count, unsigned char* out,
                             std::ptrdiff_t outStride) const {
@@ -208,20 +204,23 @@ void DeferredTransform::run(int component, const unsigned char* coefficients, st
 
 void DeferredTransform::runTurned(int component, const unsigned char* coefficients,
                                   std::ptrdiff_t stride, int blockRows, int first, int count,
-                                  int orientation, int across, int down, unsigned char* out,
-                                  std::ptrdiff_t outStride) const {
+                                  int orientation, int across, int down, int top,
+                                  unsigned char* out, std::ptrdiff_t outStride) const {
     const State& s = *m_state;
-    if (component < 0 || component >= s.components || orientation < 1 || orientation > 8 ||
-        (orientation >= 5 && !s.canTranspose))
+    if (component < 0 || component >= s.components || orientation < 1 || orientation > 8)
         return;
     prepareThread();
     const bool transpose = orientation >= 5;
     // Mirroring a block's samples across its columns negates the coefficients of odd horizontal
     // frequency; across its rows, those of odd vertical frequency. After the transposition, for
     // orientations 5 to 8, the shown block is: 5 as it is, 6 mirrored, 7 both, 8 flipped.
+    // Without a transposed table the block is flipped before its transform instead (6 across its
+    // rows, 7 both ways, 8 across its columns) and its samples transposed after.
+    const bool late = transpose && !s.canTranspose;
     static constexpr bool kMirror[9] = {false, false, true, true, false, false, true, true, false};
     static constexpr bool kFlip[9] = {false, false, false, true, true, false, false, true, true};
-    const bool mirror = kMirror[orientation], flip = kFlip[orientation];
+    const bool mirror = late ? kFlip[orientation] : kMirror[orientation];
+    const bool flip = late ? kMirror[orientation] : kFlip[orientation];
     JCOEF sign[DCTSIZE2];
     for (int v = 0; v < DCTSIZE; ++v)
         for (int u = 0; u < DCTSIZE; ++u)
@@ -229,51 +228,39 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
     const inverse_DCT_method_ptr transform = s.transform[std::size_t(component)];
     // The methods take non-const pointers but only read through `info` and the component.
     auto* info = const_cast<jpeg_decompress_struct*>(&s.info);
-    auto* comp = const_cast<jpeg_component_info*>(transpose ? &s.transposed[std::size_t(component)]
+    auto* comp =
+        const_cast<jpeg_component_info*>(transpose && !late ? &s.transposed[std::size_t(component)]
                                                             : &s.component[std::size_t(component)]);
     alignas(64) JCOEF block[DCTSIZE2];
+    JSAMPLE samples[DCTSIZE][DCTSIZE];
     JSAMPROW rows[DCTSIZE];
     for (int by = 0; by < blockRows; ++by) {
         const unsigned char* row = coefficients + std::ptrdiff_t(by) * DCTSIZE * stride;
         for (int bx = 0; bx < count; ++bx) {
             const auto* from = reinterpret_cast<const JCOEF*>(row + std::ptrdiff_t(first + bx) *
                                                                         kCoefficientBytes);
-            turnBlock(from, block, transpose, sign);
+            turnBlock(from, block, transpose && !late, sign);
             // Where the block lands, as the whole region turns.
-            int x = bx, y = by;
-            switch (orientation) {
-            case 2:
-                x = across - 1 - bx;
-                break;
-            case 3:
-                x = across - 1 - bx;
-                y = down - 1 - by;
-                break;
-            case 4:
-                y = down - 1 - by;
-                break;
-            case 5:
-                x = by;
-                y = bx;
-                break;
-            case 6:
-                x = down - 1 - by;
-                y = bx;
-                break;
-            case 7:
-                x = down - 1 - by;
-                y = across - 1 - bx;
-                break;
-            case 8:
-                x = by;
-                y = across - 1 - bx;
-                break;
-            default:
-                break;
+            const int i = bx, j = top + by;
+            const int
+                x = std::array{i, across - 1 - i, across - 1 - i, i,
+                               j, down - 1 - j,   down - 1 - j,   j}[std::size_t(orientation - 1)];
+            const int
+                y = std::array{j, j, down - 1 - j,   down - 1 - j,
+                               i, i, across - 1 - i, across - 1 - i}[std::size_t(orientation - 1)];
+            unsigned char* at = out + std::ptrdiff_t(y) * DCTSIZE * outStride + x * DCTSIZE;
+            if (!late) {
+                for (int r = 0; r < DCTSIZE; ++r)
+                    rows[r] = at + r * outStride;
+                transform(info, comp, block, rows, 0);
+                continue;
             }
             for (int r = 0; r < DCTSIZE; ++r)
-                rows[r] = out + (std::ptrdiff_t(y) * DCTSIZE + r) * outStride;
-            transform(info, comp, block, rows, JDIMENSION(x * DCTSIZE));
+                rows[r] = samples[r];
+            transform(info, comp, block, rows, 0);
+            for (int r = 0; r < DCTSIZE; ++r)
+                for (int c = 0; c < DCTSIZE; ++c)
+                    at[r * outStride + c] = samples[c][r];
         }
     }
 }

@@ -36,20 +36,16 @@ public:
     void run(int component, const unsigned char* coefficients, std::ptrdiff_t stride, int blockRows,
              int first, int count, unsigned char* out, std::ptrdiff_t outStride) const;
 
-    // Whether blocks can be transposed (runTurned() with orientations 5 to 8); known once
-    // installed.
-    bool canTurn() const;
-
     // The same, turned as EXIF orientation `orientation` (1 to 8) turns a picture, within a
     // region of `across` by `down` blocks whose first block column is `first`: `out` holds the
     // region as it is shown (`down` by `across` blocks for orientations 5 to 8), each block where
-    // the turn puts it and turned itself. Of the region, the first `count` block columns and
-    // `blockRows` block rows are transformed; what lies beyond them in `out` is left as it is.
+    // the turn puts it and turned itself. The rows given are the region's block rows from `top`
+    // on; of them, the first `count` block columns and `blockRows` block rows are transformed.
     // A turned block is transformed from its coefficients turned, so a transposed one may differ
     // from the transposed samples in the last bit.
     void runTurned(int component, const unsigned char* coefficients, std::ptrdiff_t stride,
                    int blockRows, int first, int count, int orientation, int across, int down,
-                   unsigned char* out, std::ptrdiff_t outStride) const;
+                   int top, unsigned char* out, std::ptrdiff_t outStride) const;
 
 private:
     struct State;

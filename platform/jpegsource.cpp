@@ -349,22 +349,21 @@ public:
         m_transform.run(component, coefficients, stride, blockRows, first, count, out, outStride);
     }
 
-    bool inverseDctTurned(int component, const uchar* coefficients, qsizetype stride, int blockRows,
-                          int first, int count, int orientation, int across, int down, uchar* out,
-                          qsizetype outStride) const override {
-        if (orientation >= 5 && !m_transform.canTurn())
-            return false;
+    void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride, int blockRows,
+                          int first, int count, int orientation, int across, int down, int top,
+                          uchar* out, qsizetype outStride) const override {
         if (m_layout.grey && component > 0) {
-            // Neutral all over: the turned region is as wide as the other is high.
+            // Neutral all over, filled with the region's first rows.
+            if (top > 0)
+                return;
             const int width = orientation >= 5 ? down : across;
             const int height = orientation >= 5 ? across : down;
             for (int row = 0; row < height * DCTSIZE; ++row)
                 std::memset(out + qsizetype(row) * outStride, 128, std::size_t(width) * DCTSIZE);
-            return true;
+            return;
         }
         m_transform.runTurned(component, coefficients, stride, blockRows, first, count, orientation,
-                              across, down, out, outStride);
-        return true;
+                              across, down, top, out, outStride);
     }
 
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,
@@ -553,9 +552,9 @@ JpegOpening JpegSource::open(const std::shared_ptr<const platform::PictureFile>&
     source->m_planar = storedLayout(c, source->m_layout);
     if (jpeg_has_multiple_scans(&c)) {
         // Such a file is read whole when decoding starts, so its damage shows here, before
-        // anything is written. Its planes serve an upright picture as a single scan's do.
+        // anything is written. Its planes serve as a single scan's do.
         QString error;
-        const bool planes = planesFirst && source->m_planar && source->m_orientation == 1;
+        const bool planes = planesFirst && source->m_planar;
         if (!source->start(planes ? JpegSource::Mode::Planes : JpegSource::Mode::Pixels, error)) {
             opening.verdict = JpegVerdict::Failed;
             opening.error = error;

@@ -48,13 +48,13 @@ public:
                             int blockRows, int first, int count, uchar* out,
                             qsizetype outStride) const = 0;
     // The same, turned as EXIF `orientation` turns a picture, within a region of `across` by
-    // `down` blocks from block column `first`, of which the first `count` columns and `blockRows`
-    // rows are transformed: `out` holds the region as it is shown, `down` blocks across for
-    // orientations 5 to 8. False when blocks cannot be transposed (5 to 8) here; then nothing is
-    // written. A transposed block may differ from the transposed samples in the last bit.
-    virtual bool inverseDctTurned(int component, const uchar* coefficients, qsizetype stride,
+    // `down` blocks from block column `first`: `out` holds the region as it is shown, `down`
+    // blocks across for orientations 5 to 8. `coefficients` starts at the region's block row
+    // `top`; the first `count` block columns and `blockRows` block rows from there are
+    // transformed. A transposed block may differ from the transposed samples in the last bit.
+    virtual void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride,
                                   int blockRows, int first, int count, int orientation, int across,
-                                  int down, uchar* out, qsizetype outStride) const = 0;
+                                  int down, int top, uchar* out, qsizetype outStride) const = 0;
 };
 
 // How a file should be read for slicing.

@@ -80,7 +80,8 @@ std::unique_ptr<Source> sourceFromImage(QImage image) {
     return std::make_unique<ImageSource>(std::move(image));
 }
 
-std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCheck check) {
+std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCheck check,
+                                   SourceUse use) {
     // Opened once, here: every reader below reads this one file.
     const auto file = platform::PictureFile::open(path, error);
     if (!file) {
@@ -92,7 +93,8 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
         return nullptr;
     };
     try {
-        JpegOpening jpeg = openJpegSource(file, check == SourceCheck::EveryRow, true);
+        JpegOpening jpeg =
+            openJpegSource(file, check == SourceCheck::EveryRow, use == SourceUse::Planes);
         if (jpeg.verdict == JpegVerdict::Failed) {
             error = jpeg.error;
             return nullptr;

@@ -33,9 +33,17 @@ enum class SourceCheck {
     EveryRow, // every row's data as well, at the cost of one more entropy-decoding pass
 };
 
+// What the reader takes from a JPEG decoded whole when it is opened (a file of several scans),
+// which can hand out only one of the two.
+enum class SourceUse {
+    Planes, // its stored planes, which the slicer takes where it can
+    Rows,   // its rows, for a reader in between such as fitWithin()
+};
+
 // Opens the picture file at `path` for slicing; nullptr with `error` set when it cannot be read.
 // Checks what can be checked before anything is written: format, dimensions, header damage.
 std::unique_ptr<Source> openSource(const QString& path, QString& error,
-                                   SourceCheck check = SourceCheck::Header);
+                                   SourceCheck check = SourceCheck::Header,
+                                   SourceUse use = SourceUse::Planes);
 
 } // namespace platform

@@ -23,6 +23,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -44,8 +45,6 @@ constexpr int kSlots = 6;
 constexpr qsizetype kSlotBytes = 2 * 1024 * 1024; // RGB32 rows
 constexpr qsizetype kPlaneSlotBytes = 1024 * 1024;
 constexpr int kMaxChunkRows = 256;
-// The most a turned picture's band may take as coefficients, for the workers to transform.
-constexpr qsizetype kDeferredBandBytes = 12 * 1024 * 1024;
 
 QString pieceName(int k) {
     return QStringLiteral("Image%1.jpg").arg(k);
@@ -65,7 +64,6 @@ struct Slot {
     int top = 0;           // the first row held
     int rows = 0;
     int pending = 0; // columns that have yet to read it
-    int first = 0;   // turned planes: the first stored row in the planes, on a whole read
 };
 
 struct Column {
@@ -102,14 +100,18 @@ public:
         , m_columns(std::size_t(n)) {
         if (m_planes && !m_planes->canReadPlanes())
             m_planes = nullptr;
-        if (m_planes)
+        if (m_planes) {
             m_layout = m_planes->planeLayout();
-        if (m_orientation != 1) {
+            m_deferred = m_planes->deferInverseDct();
+            // A turned picture's blocks are turned as they are transformed; a picture whose blocks
+            // cannot be had is read in RGB bands.
+            if (m_orientation != 1 && !m_deferred)
+                m_planes = nullptr;
+        }
+        if (m_orientation != 1 && !m_planes) {
             planBands();
         } else if (m_planes) {
-            m_layout = m_planes->planeLayout();
             // Coefficients take two bytes a sample.
-            m_deferred = m_planes->deferInverseDct();
             const qsizetype perRow =
                 (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) *
                 (m_deferred ? 2 : 1);
@@ -118,21 +120,21 @@ public:
                                           kMaxChunkRows / m_layout.rowsPerRead));
             m_chunkRows = reads * m_layout.rowsPerRead;
             m_slotBytes = perRow * m_chunkRows;
+            if (m_orientation != 1)
+                planCells();
         } else {
             const qsizetype rowBytes = qsizetype(m_width) * 4;
             m_chunkRows =
                 int(std::clamp<qsizetype>(kSlotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
             m_slotBytes = rowBytes * m_chunkRows;
         }
-        if (m_orientation == 1)
+        if (m_bands.empty())
             m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
-        // Upright, pieces are cut in index order; turned, band by band, column by column.
+        // Upright, pieces are cut in index order; turned, by rows of stored cells.
         for (int k = 0; m_orientation == 1 && k < n * n; ++k)
             m_cutOrder.push_back(k);
-        for (const Band& band : m_bands)
-            for (int c = 0; band.gridRow >= 0 && c < n; ++c)
-                m_cutOrder.push_back(
-                    m_cellPiece[std::size_t(band.gridRow) * std::size_t(n) + std::size_t(c)]);
+        if (m_orientation != 1)
+            m_cutOrder = m_cellPiece;
     }
 
     ~Pass() { stopWorkers(); }
@@ -160,10 +162,14 @@ public:
                 return error;
             {
                 std::lock_guard lock(m_mutex);
-                // Rows below the pieces are read only so that damage there is found. Every
+                // Rows outside the pieces are read only so that damage there is found. Every
                 // column still passes over a turned picture's bands outside the cells, so that
                 // the slot comes free for the band after next.
-                slot.pending = m_orientation != 1 || slot.top < m_n * m_ph ? m_n : 0;
+                const int cutFrom = m_orientation == 1 ? 0 : m_cellTop;
+                const int cutTo = m_orientation == 1 ? m_n * m_ph : m_cellTop + m_n * m_cellH;
+                slot.pending =
+                    !m_bands.empty() || (slot.top < cutTo && slot.top + slot.rows > cutFrom) ? m_n
+                                                                                             : 0;
                 m_published = t + 1;
             }
             m_toWorkers.notify_all();
@@ -178,7 +184,7 @@ public:
 
 private:
     QString decode(int t, Slot& slot) {
-        if (m_orientation != 1) {
+        if (!m_bands.empty()) {
             slot.top = m_bands[std::size_t(t)].top;
             slot.rows = m_bands[std::size_t(t)].rows;
         } else {
@@ -194,8 +200,6 @@ private:
             slot.base = slot.memory.get() + (kAlign - at % kAlign) % kAlign;
         }
         QString error;
-        if (m_planes && m_orientation != 1)
-            return decodeTurnedPlanes(t, slot);
         if (m_planes) {
             // Deferred, the planes hold coefficients: twice the bytes a row.
             const qsizetype lumaStride = m_layout.lumaStride * (m_deferred ? 2 : 1);
@@ -374,7 +378,7 @@ private:
     // this worker's until it reports back.
     QString encode(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
         if (m_orientation != 1 && m_planes)
-            return encodeTurnedPlanes(column, c, slot, finished);
+            return encodeTurnedStream(column, c, slot, finished);
         if (m_orientation != 1)
             return encodeTurned(column, c, slot, finished);
         const int end = std::min(slot.top + slot.rows, m_n * m_ph);
@@ -412,75 +416,94 @@ private:
         return {};
     }
 
-    // The slot's planes as they are.
-    PlaneRows slotRows(const Slot& slot) const {
-        PlaneRows rows;
-        for (int i = 0; i < 3; ++i)
-            rows.planes[i] = slot.planes[i];
-        rows.lumaStride = m_layout.lumaStride;
-        rows.chromaStride = m_layout.chromaStride;
-        rows.top = m_orientation == 1 ? slot.top : slot.first;
-        return rows;
-    }
-
-    // Piece k of a turned picture from the blocks under it, each block turned as it is transformed,
-    // so that the piece comes out of the window upright and takes the upright road to the
-    // encoder. `turned` stays false when the blocks cannot be turned here.
-    QString encodeTurnedBlocks(Column& column, int k, const Slot& slot, bool& turned,
+    // The slot's part of stored cell column c of a turned picture. Each cell's region, the whole
+    // MCUs around it, is transformed into the column's window as the slot's rows come, each block
+    // turned as the picture turns, so that the window holds the region as it is shown; once the
+    // region's last row is in, the piece comes out of the window upright and takes the upright
+    // road to the encoder.
+    QString encodeTurnedStream(Column& column, int c, const Slot& slot,
                                std::vector<Finished>& finished) {
         constexpr int kBlock = 8;
-        const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
-        const QPoint a = stored(x0, y0), b = stored(x0 + m_pw - 1, y0 + m_ph - 1);
         const int hx = m_layout.hx, vy = m_layout.vy;
         const int mcuWidth = hx * kBlock, mcuHeight = vy * kBlock;
-        // The region: whole MCUs around the cell, from the band's first read, which starts a row
-        // of MCUs; blocks past the picture's right and bottom edges are left out.
-        const int mcuLeft = std::min(a.x(), b.x()) / mcuWidth;
-        const int mcus = std::max(a.x(), b.x()) / mcuWidth + 1 - mcuLeft;
-        const int mcuRows = (std::max(a.y(), b.y()) - slot.first) / mcuHeight + 1;
-        const int across = mcus * hx, down = mcuRows * vy;
+        const int left = m_cellLeft + c * m_cellW;
+        const int mcuLeft = left / mcuWidth;
+        const int mcus = (left + m_cellW - 1) / mcuWidth + 1 - mcuLeft;
+        const int across = mcus * hx;
+        // Blocks past the picture's right edge are not stored; the window's part for them is
+        // never read.
         const int lumaCount = std::min(across, int(m_layout.lumaStride / kBlock) - mcuLeft * hx);
-        const int lumaRows = std::min(down, (m_height + kBlock - 1) / kBlock - slot.first / kBlock);
         const int chromaCount = std::min(mcus, int(m_layout.chromaStride / kBlock) - mcuLeft);
-        const int chromaRows = std::min(mcuRows, ((m_height + vy - 1) / vy + kBlock - 1) / kBlock -
-                                                     slot.first / mcuHeight);
+        // The slot starts a row of MCUs; its block rows as stored, fewer at the picture's bottom.
+        const int slotMcu = slot.top / mcuHeight;
+        const int slotMcus = (slot.rows + mcuHeight - 1) / mcuHeight;
+        const int slotLuma = (slot.rows + kBlock - 1) / kBlock;
+        const int slotChroma = ((slot.rows + vy - 1) / vy + kBlock - 1) / kBlock;
         const bool transposed = m_orientation >= 5;
-        const qsizetype lumaWidth = qsizetype(transposed ? down : across) * kBlock;
-        const qsizetype lumaBytes = qsizetype(across) * down * kBlock * kBlock;
-        const qsizetype chromaWidth = qsizetype(transposed ? mcuRows : mcus) * kBlock;
-        const qsizetype chromaBytes = qsizetype(mcus) * mcuRows * kBlock * kBlock;
-        if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
-            column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
-        uchar* window[3] = {column.window.data(), column.window.data() + lumaBytes,
-                            column.window.data() + lumaBytes + chromaBytes};
-        if (!m_planes->inverseDctTurned(0, slot.planes[0], 2 * m_layout.lumaStride, lumaRows,
-                                        mcuLeft * hx, lumaCount, m_orientation, across, down,
-                                        window[0], lumaWidth))
-            return {};
-        for (int plane = 1; plane <= 2; ++plane)
-            m_planes->inverseDctTurned(plane, slot.planes[plane], 2 * m_layout.chromaStride,
-                                       chromaRows, mcuLeft, chromaCount, m_orientation, mcus,
-                                       mcuRows, window[plane], chromaWidth);
-        turned = true;
+        for (int r = 0; r < m_n; ++r) {
+            const int top = m_cellTop + r * m_cellH;
+            const int mcuTop = top / mcuHeight;
+            const int mcuRows = (top + m_cellH - 1) / mcuHeight + 1 - mcuTop;
+            const int from = std::max(mcuTop, slotMcu);
+            const int to = std::min(mcuTop + mcuRows, slotMcu + slotMcus);
+            if (from >= to)
+                continue;
+            const int down = mcuRows * vy;
+            const qsizetype lumaWidth = qsizetype(transposed ? down : across) * kBlock;
+            const qsizetype chromaWidth = qsizetype(transposed ? mcuRows : mcus) * kBlock;
+            const qsizetype lumaBytes = qsizetype(across) * down * kBlock * kBlock;
+            const qsizetype chromaBytes = qsizetype(mcus) * mcuRows * kBlock * kBlock;
+            if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
+                column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
+            uchar* window[3] = {column.window.data(), column.window.data() + lumaBytes,
+                                column.window.data() + lumaBytes + chromaBytes};
+            const int inSlot = from - slotMcu;
+            m_planes->inverseDctTurned(
+                0, slot.planes[0] + qsizetype(inSlot) * mcuHeight * 2 * m_layout.lumaStride,
+                2 * m_layout.lumaStride, std::min((to - from) * vy, slotLuma - inSlot * vy),
+                mcuLeft * hx, lumaCount, m_orientation, across, down, (from - mcuTop) * vy,
+                window[0], lumaWidth);
+            for (int plane = 1; plane <= 2; ++plane)
+                m_planes->inverseDctTurned(
+                    plane,
+                    slot.planes[plane] + qsizetype(inSlot) * kBlock * 2 * m_layout.chromaStride,
+                    2 * m_layout.chromaStride, std::min(to - from, slotChroma - inSlot), mcuLeft,
+                    chromaCount, m_orientation, mcus, mcuRows, from - mcuTop, window[plane],
+                    chromaWidth);
+            if (to < mcuTop + mcuRows)
+                continue;
 
-        // Where the piece's top left corner lands in the region as it is shown.
-        const int sx = a.x() - mcuLeft * mcuWidth, sy = a.y() - slot.first;
-        const int w = across * kBlock - 1, h = down * kBlock - 1;
-        const QPoint corner = QList<QPoint>{
-            {sx, sy}, {w - sx, sy}, {w - sx, h - sy}, {sx, h - sy},
-            {sy, sx}, {h - sy, sx}, {h - sy, w - sx}, {sy, w - sx}}[m_orientation - 1];
-        PlaneRows rows;
-        for (int plane = 0; plane < 3; ++plane)
-            rows.planes[plane] = window[plane];
-        rows.lumaStride = lumaWidth;
-        rows.chromaStride = chromaWidth;
+            // The region is whole: where the piece's top left corner lands in it as shown.
+            const int k = m_cellPiece[std::size_t(r) * std::size_t(m_n) + std::size_t(c)];
+            const QPoint a = stored((k % m_n) * m_pw, (k / m_n) * m_ph);
+            const int sx = a.x() - mcuLeft * mcuWidth, sy = a.y() - mcuTop * mcuHeight;
+            const int w = across * kBlock - 1, h = down * kBlock - 1;
+            const int x = std::array{
+                sx, w - sx, w - sx, sx, sy, h - sy, h - sy, sy}[std::size_t(m_orientation - 1)];
+            const int y = std::array{
+                sy, sy, h - sy, h - sy, sx, sx, w - sx, w - sx}[std::size_t(m_orientation - 1)];
+            PlaneRows rows;
+            for (int plane = 0; plane < 3; ++plane)
+                rows.planes[plane] = window[plane];
+            rows.lumaStride = lumaWidth;
+            rows.chromaStride = chromaWidth;
+            if (QString error = encodeShown(column, k, rows, x, y, finished); !error.isEmpty())
+                return error;
+        }
+        return {};
+    }
+
+    // Piece k from `rows`, an upright picture of the turned layout in which the piece's top left
+    // corner is at (x, y).
+    QString encodeShown(Column& column, int k, const PlaneRows& rows, int x, int y,
+                        std::vector<Finished>& finished) {
         if (!column.feed) {
             platform::PlaneLayout shown = m_layout;
-            if (transposed)
+            if (m_orientation >= 5)
                 std::swap(shown.hx, shown.vy);
             column.feed = std::make_unique<PlaneFeed>(shown, m_pw, m_ph);
         }
-        column.feed->startAt(corner.x());
+        column.feed->startAt(x);
         if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Planes))
             return cannotEncode(k, column.encoder.error());
         QImage* preview = nullptr;
@@ -490,9 +513,8 @@ private:
                 return noMemory(m_pw, m_ph);
             preview = &column.preview;
         }
-        for (int y = 0; y < m_ph; ++y)
-            if (QString error =
-                    column.feed->addRow(rows, corner.y() + y, y, column.encoder, preview);
+        for (int row = 0; row < m_ph; ++row)
+            if (QString error = column.feed->addRow(rows, y + row, row, column.encoder, preview);
                 !error.isEmpty())
                 return cannotEncode(k, error);
         Finished done;
@@ -505,50 +527,15 @@ private:
         return {};
     }
 
-    // The blocks under `cell` (stored pixels) from a turned picture's band of coefficients, in
-    // whole MCUs from the band's first row, turned into samples in the column's window.
-    PlaneRows transformCell(Column& column, const Slot& slot, const QRect& cell) {
-        constexpr int kBlock = 8;
-        const int hx = m_layout.hx, vy = m_layout.vy;
-        const int lumaBlocks = int(m_layout.lumaStride / kBlock);
-        const int chromaBlocks = int(m_layout.chromaStride / kBlock);
-        const int chromaFirst = cell.left() / (hx * kBlock);
-        const int lumaFirst = chromaFirst * hx;
-        const int lumaEnd = std::min(lumaBlocks, (cell.right() + kBlock) / kBlock);
-        const int chromaEnd = std::min(chromaBlocks, (cell.right() / hx + kBlock) / kBlock);
-        // Rows from the band's first read, which starts a row of MCUs, to the cell's last row;
-        // no further than the picture's last block row.
-        const int lumaRows = std::min(cell.bottom() + 1, m_height) - slot.first;
-        const int lumaBlockRows = std::min((lumaRows + kBlock - 1) / kBlock,
-                                           (m_height + kBlock - 1) / kBlock - slot.first / kBlock);
-        const int chromaBlockRows =
-            std::min(((lumaRows + vy - 1) / vy + kBlock - 1) / kBlock,
-                     ((m_height + vy - 1) / vy + kBlock - 1) / kBlock - slot.first / vy / kBlock);
-        const qsizetype lumaWidth = qsizetype(lumaEnd - lumaFirst) * kBlock;
-        const qsizetype chromaWidth = qsizetype(chromaEnd - chromaFirst) * kBlock;
-        const qsizetype lumaBytes = lumaWidth * lumaBlockRows * kBlock;
-        const qsizetype chromaBytes = chromaWidth * chromaBlockRows * kBlock;
-        if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
-            column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
-        uchar* y = column.window.data();
-        uchar* cb = y + lumaBytes;
-        uchar* cr = cb + chromaBytes;
-        m_planes->inverseDct(0, slot.planes[0], 2 * m_layout.lumaStride, lumaBlockRows, lumaFirst,
-                             lumaEnd - lumaFirst, y, lumaWidth);
-        m_planes->inverseDct(1, slot.planes[1], 2 * m_layout.chromaStride, chromaBlockRows,
-                             chromaFirst, chromaEnd - chromaFirst, cb, chromaWidth);
-        m_planes->inverseDct(2, slot.planes[2], 2 * m_layout.chromaStride, chromaBlockRows,
-                             chromaFirst, chromaEnd - chromaFirst, cr, chromaWidth);
-        PlaneRows window;
-        window.planes[0] = y;
-        window.planes[1] = cb;
-        window.planes[2] = cr;
-        window.lumaStride = lumaWidth;
-        window.chromaStride = chromaWidth;
-        window.lumaLeft = qsizetype(lumaFirst) * kBlock;
-        window.chromaLeft = qsizetype(chromaFirst) * kBlock;
-        window.top = slot.first;
-        return window;
+    // The slot's planes as they are.
+    PlaneRows slotRows(const Slot& slot) const {
+        PlaneRows rows;
+        for (int i = 0; i < 3; ++i)
+            rows.planes[i] = slot.planes[i];
+        rows.lumaStride = m_layout.lumaStride;
+        rows.chromaStride = m_layout.chromaStride;
+        rows.top = slot.top;
+        return rows;
     }
 
     // The blocks under column c from the slot's coefficient planes, down to row `end`, turned into
@@ -644,50 +631,43 @@ private:
         int gridRow = -1; // the row of stored cells it holds, -1 for rows outside them
     };
 
-    // Where each shown piece lies in the stored picture, and the bands to read.
-    void planBands() {
+    // Where each shown piece lies in the stored picture: cells of m_cellW by m_cellH stored pixels
+    // from (m_cellLeft, m_cellTop), and which shown piece each cell holds.
+    void planCells() {
         const bool turned = m_orientation >= 5;
-        const int cellW = turned ? m_ph : m_pw, cellH = turned ? m_pw : m_ph;
+        m_cellW = turned ? m_ph : m_pw;
+        m_cellH = turned ? m_pw : m_ph;
         // The shown pieces cover the shown picture's top left; in stored rows that is a corner
         // that depends on the turn.
         const QPoint corner = stored(0, 0), far = stored(m_n * m_pw - 1, m_n * m_ph - 1);
-        const int cellLeft = std::min(corner.x(), far.x());
-        const int cellTop = std::min(corner.y(), far.y());
+        m_cellLeft = std::min(corner.x(), far.x());
+        m_cellTop = std::min(corner.y(), far.y());
         m_cellPiece.assign(std::size_t(m_n) * std::size_t(m_n), -1);
         for (int k = 0; k < m_n * m_n; ++k) {
             const int x = (k % m_n) * m_pw, y = (k / m_n) * m_ph;
             const QPoint a = stored(x, y), b = stored(x + m_pw - 1, y + m_ph - 1);
-            const int row = (std::min(a.y(), b.y()) - cellTop) / cellH;
-            const int col = (std::min(a.x(), b.x()) - cellLeft) / cellW;
+            const int row = (std::min(a.y(), b.y()) - m_cellTop) / m_cellH;
+            const int col = (std::min(a.x(), b.x()) - m_cellLeft) / m_cellW;
             m_cellPiece[std::size_t(row) * std::size_t(m_n) + std::size_t(col)] = k;
         }
-        if (cellTop > 0)
-            m_bands.push_back({0, cellTop, -1});
+    }
+
+    // A turned picture read in RGB rows: a band of rows for each row of cells.
+    void planBands() {
+        planCells();
+        if (m_cellTop > 0)
+            m_bands.push_back({0, m_cellTop, -1});
         for (int row = 0; row < m_n; ++row)
-            m_bands.push_back({cellTop + row * cellH, cellH, row});
-        if (const int below = cellTop + m_n * cellH; below < m_height)
+            m_bands.push_back({m_cellTop + row * m_cellH, m_cellH, row});
+        if (const int below = m_cellTop + m_n * m_cellH; below < m_height)
             m_bands.push_back({below, m_height - below, -1});
         m_chunks = int(m_bands.size());
         int tallest = 0;
         for (const Band& band : m_bands)
             tallest = std::max(tallest, band.rows);
         m_ring = 2; // one band read while the other is cut
-        if (m_planes) {
-            // Planes come in whole reads: a band's planes start on the read that holds its first
-            // row and end with the one that holds its last.
-            const int read = m_layout.rowsPerRead;
-            m_chunkRows = (tallest + 2 * read - 2) / read * read;
-            m_slotBytes =
-                (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) * m_chunkRows;
-            // Coefficients take two bytes a sample: only where the two bands stay small.
-            if (2 * m_slotBytes <= kDeferredBandBytes && m_planes->deferInverseDct()) {
-                m_deferred = true;
-                m_slotBytes *= 2;
-            }
-        } else {
-            m_chunkRows = tallest;
-            m_slotBytes = qsizetype(m_width) * 4 * tallest;
-        }
+        m_chunkRows = tallest;
+        m_slotBytes = qsizetype(m_width) * 4 * tallest;
     }
 
     // The stored pixel that shows at (x, y).
@@ -756,168 +736,6 @@ private:
         return {};
     }
 
-    // The planes of band t, from the read that holds its first row: rows already read for the
-    // band before (the read they share) are copied from its slot, the rest read now.
-    QString decodeTurnedPlanes(int t, Slot& slot) {
-        const int read = m_layout.rowsPerRead, vy = m_layout.vy;
-        slot.first = slot.top / read * read;
-        const int end = std::min(slot.top + slot.rows, m_height);
-        const qsizetype lumaStride = m_layout.lumaStride * (m_deferred ? 2 : 1);
-        const qsizetype chromaStride = m_layout.chromaStride * (m_deferred ? 2 : 1);
-        uchar* y = slot.base;
-        uchar* cb = y + lumaStride * m_chunkRows;
-        uchar* cr = cb + chromaStride * (m_chunkRows / vy);
-        slot.planes[0] = y;
-        slot.planes[1] = cb;
-        slot.planes[2] = cr;
-        int have = 0; // rows of this slot filled, from slot.first
-        if (m_readUpTo > slot.first && t > 0) {
-            const Slot& before = m_slots[std::size_t((t - 1) % m_ring)];
-            const int from = slot.first - before.first;
-            have = m_readUpTo - slot.first;
-            std::memcpy(y, before.planes[0] + lumaStride * from, std::size_t(lumaStride * have));
-            for (int plane = 1; plane <= 2; ++plane)
-                std::memcpy(slot.planes[plane], before.planes[plane] + chromaStride * (from / vy),
-                            std::size_t(chromaStride * ((have + vy - 1) / vy)));
-        }
-        QString error;
-        while (slot.first + have < end) {
-            int rows = 0;
-            const int at = have / vy;
-            if (!m_planes->nextPlanes(y + lumaStride * have, cb + chromaStride * at,
-                                      cr + chromaStride * at, rows, error))
-                return error;
-            have += read;
-            m_readUpTo = slot.first + have;
-        }
-        return {};
-    }
-
-    // The piece of stored column c in the slot's band, turned from the planes as it is shown:
-    // luma pixel by pixel, chroma as the encoder's 2x2 average of the pixels' stored chroma.
-    QString encodeTurnedPlanes(Column& column, int c, const Slot& slot,
-                               std::vector<Finished>& finished) {
-        const int gridRow = bandOf(slot);
-        if (gridRow < 0)
-            return {};
-        const int k = m_cellPiece[std::size_t(gridRow) * std::size_t(m_n) + std::size_t(c)];
-        if (m_deferred) {
-            bool turned = false;
-            if (QString error = encodeTurnedBlocks(column, k, slot, turned, finished);
-                !error.isEmpty() || turned)
-                return error;
-        }
-        const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
-        // Stored position of shown (x0 + x, y0 + y) is base + x * across + y * down.
-        const QPoint base = stored(x0, y0);
-        const QPoint across = stored(x0 + 1, y0) - base, down = stored(x0, y0 + 1) - base;
-        const QPoint far = stored(x0 + m_pw - 1, y0 + m_ph - 1);
-        // Not QRect::normalized(), which takes a reversed rectangle's edges one pixel in.
-        const QRect cell(QPoint(std::min(base.x(), far.x()), std::min(base.y(), far.y())),
-                         QPoint(std::max(base.x(), far.x()), std::max(base.y(), far.y())));
-        const PlaneRows view = m_deferred ? transformCell(column, slot, cell) : slotRows(slot);
-        const int lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
-        const int chromaWidth = platform::JpegEncoder::chromaWidth(m_pw);
-        const int chromaRows = (m_ph + 1) / 2, samples = (m_pw + 1) / 2;
-        std::vector<uchar> luma(std::size_t(lumaWidth) * std::size_t(m_ph));
-        std::vector<uchar> blue(std::size_t(chromaWidth) * std::size_t(chromaRows));
-        std::vector<uchar> red(blue.size());
-        const qsizetype lumaStride = view.lumaStride, chromaStride = view.chromaStride;
-        const int ax = across.x(), ay = across.y(), dx = down.x(), dy = down.y();
-        const int bx = base.x() - int(view.lumaLeft), by = base.y() - view.top;
-        const int hx = m_layout.hx, vy = m_layout.vy;
-        // In tiles, so that a turned piece, whose rows run down the stored columns, reads each
-        // stored line of the cache many times before it moves on.
-        constexpr int kTile = 32;
-        for (int ty = 0; ty < m_ph; ty += kTile)
-            for (int tx = 0; tx < m_pw; tx += kTile) {
-                const int yEnd = std::min(ty + kTile, m_ph), xEnd = std::min(tx + kTile, m_pw);
-                const qsizetype step = qsizetype(ay) * lumaStride + ax;
-                for (int y = ty; y < yEnd; ++y) {
-                    uchar* to = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
-                    const uchar* from = view.planes[0] +
-                                        qsizetype(by + tx * ay + y * dy) * lumaStride +
-                                        (bx + tx * ax + y * dx);
-                    for (int x = tx; x < xEnd; ++x, from += step)
-                        to[x] = *from;
-                }
-            }
-        for (int y = 0; y < m_ph; ++y) {
-            uchar* to = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
-            std::memset(to + m_pw, to[m_pw - 1], std::size_t(lumaWidth - m_pw));
-        }
-        // hx and vy are 1, 2 or 4: shifts.
-        const int hShift = hx == 4 ? 2 : hx - 1, vShift = vy - 1;
-        const auto chromaAt = [&](int x, int y) {
-            return qsizetype((by + x * ay + y * dy) >> vShift) * chromaStride +
-                   ((bx + x * ax + y * dx) >> hShift);
-        };
-        const uchar* cb = view.planes[1];
-        const uchar* cr = view.planes[2];
-        for (int tj = 0; tj < chromaRows; tj += kTile / 2)
-            for (int ti = 0; ti < samples; ti += kTile / 2) {
-                const int jEnd = std::min(tj + kTile / 2, chromaRows);
-                const int iEnd = std::min(ti + kTile / 2, samples);
-                for (int j = tj; j < jEnd; ++j) {
-                    const int ya = 2 * j, yb = std::min(2 * j + 1, m_ph - 1);
-                    uchar* b = blue.data() + std::size_t(chromaWidth) * std::size_t(j);
-                    uchar* r = red.data() + std::size_t(chromaWidth) * std::size_t(j);
-                    for (int i = ti; i < iEnd; ++i) {
-                        const int xa = 2 * i, xb = std::min(2 * i + 1, m_pw - 1);
-                        const qsizetype p0 = chromaAt(xa, ya), p1 = chromaAt(xb, ya),
-                                        p2 = chromaAt(xa, yb), p3 = chromaAt(xb, yb);
-                        const int bias = 1 + (i & 1); // 1, 2, 1, ... as the encoder's
-                        b[i] = uchar((cb[p0] + cb[p1] + cb[p2] + cb[p3] + bias) >> 2);
-                        r[i] = uchar((cr[p0] + cr[p1] + cr[p2] + cr[p3] + bias) >> 2);
-                    }
-                }
-            }
-        for (int j = 0; j < chromaRows; ++j) {
-            uchar* b = blue.data() + std::size_t(chromaWidth) * std::size_t(j);
-            uchar* r = red.data() + std::size_t(chromaWidth) * std::size_t(j);
-            std::memset(b + samples, b[samples - 1], std::size_t(chromaWidth - samples));
-            std::memset(r + samples, r[samples - 1], std::size_t(chromaWidth - samples));
-        }
-        if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Planes))
-            return cannotEncode(k, column.encoder.error());
-        constexpr int kRows = platform::JpegEncoder::kPlaneRows;
-        for (int top = 0; top < m_ph; top += kRows) {
-            // Below the piece's last row its last rows repeat, as the encoder does with pixels.
-            const uchar* yRows[kRows];
-            const uchar* cbRows[kRows / 2];
-            const uchar* crRows[kRows / 2];
-            for (int i = 0; i < kRows; ++i)
-                yRows[i] =
-                    luma.data() + std::size_t(lumaWidth) * std::size_t(std::min(top + i, m_ph - 1));
-            for (int i = 0; i < kRows / 2; ++i) {
-                const int row = std::min(top / 2 + i, chromaRows - 1);
-                cbRows[i] = blue.data() + std::size_t(chromaWidth) * std::size_t(row);
-                crRows[i] = red.data() + std::size_t(chromaWidth) * std::size_t(row);
-            }
-            if (!column.encoder.writePlanes(yRows, cbRows, crRows))
-                return cannotEncode(k, column.encoder.error());
-        }
-        Finished done;
-        done.k = k;
-        if (!column.encoder.end(done.file))
-            return cannotEncode(k, column.encoder.error());
-        if (m_callbacks.preview) {
-            done.preview = QImage(m_preview, QImage::Format_RGB32);
-            if (done.preview.isNull())
-                return noMemory(m_pw, m_ph);
-            for (int y = 0; y < m_preview.height(); ++y) {
-                auto* line = reinterpret_cast<QRgb*>(done.preview.scanLine(y));
-                const uchar* l = luma.data() + std::size_t(lumaWidth) * std::size_t(y);
-                const std::size_t row = std::size_t(chromaWidth) * std::size_t(y / 2);
-                for (int x = 0; x < m_preview.width(); ++x)
-                    line[x] = rgbOfYCbCr(l[x], blue[row + std::size_t(x / 2)],
-                                         red[row + std::size_t(x / 2)]);
-            }
-        }
-        finished.push_back(std::move(done));
-        return {};
-    }
-
     int bandOf(const Slot& slot) const {
         for (const Band& band : m_bands)
             if (band.top == slot.top)
@@ -933,9 +751,9 @@ private:
     const int m_width, m_height;  // of the rows as they are read: as stored
     std::vector<Band> m_bands;    // turned pictures only
     std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
+    int m_cellLeft = 0, m_cellTop = 0, m_cellW = 0, m_cellH = 0; // turned: the cells, stored
     int m_ring = kSlots;
     bool m_deferred = false; // upright planes: the slots hold coefficients, the workers transform
-    int m_readUpTo = 0;      // turned planes: the stored rows read so far
     PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
     const QSize m_preview; // the corner of each piece that the preview shows

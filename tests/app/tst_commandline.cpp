@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -466,21 +467,34 @@ void TestCommandLine::fit_data() {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QSize>("fitted"); // the picture after fitting
+    QTest::addColumn<bool>("progressive");
     QTest::newRow("classic, halved") << "classic"
-                                     << "50x50" << QSize(50, 39);
+                                     << "50x50" << QSize(50, 39) << false;
     QTest::newRow("modern, by height") << "modern"
-                                       << "500x30" << QSize(39, 30);
+                                       << "500x30" << QSize(39, 30) << false;
     QTest::newRow("fits already") << "classic"
-                                  << "100x77" << QSize(100, 77);
+                                  << "100x77" << QSize(100, 77) << false;
+    // A progressive file is decoded whole when it is opened; it is scaled from its rows all the
+    // same.
+    QTest::newRow("progressive, halved") << "classic"
+                                         << "50x50" << QSize(50, 39) << true;
 }
 
 void TestCommandLine::fit() {
     QFETCH(QString, page);
     QFETCH(QString, box);
     QFETCH(QSize, fitted);
+    QFETCH(bool, progressive);
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
     const QString folder = m_dir.filePath(QStringLiteral("fit-") + tag);
-    const Run run = runTilemaven({"--grid", "3", "--page", page, "--fit", box, m_picture, folder});
+    QString picture = m_picture;
+    if (progressive) {
+        picture = m_dir.filePath(QStringLiteral("progressive.jpg"));
+        QImageWriter writer(picture, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        QVERIFY(writer.write(testpictures::read(m_picture)));
+    }
+    const Run run = runTilemaven({"--grid", "3", "--page", page, "--fit", box, picture, folder});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const int pw = fitted.width() / 3, ph = fitted.height() / 3;
     QVERIFY2(run.out.startsWith(QStringLiteral("wrote 9 pieces of %1x%2,").arg(pw).arg(ph)),

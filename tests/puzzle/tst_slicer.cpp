@@ -20,7 +20,8 @@ using namespace platform;
 using namespace jpegfiles;
 using namespace testpictures;
 
-// The same JPEG source, but one that keeps its inverse DCT on the thread that reads the file.
+// The same JPEG source, but one that keeps its inverse DCT on the thread that reads the file, and
+// so, when turned, is read in RGB rows.
 class TransformingWhileReading final : public Source, public JpegPlanes {
 public:
     explicit TransformingWhileReading(std::unique_ptr<Source> source)
@@ -40,10 +41,9 @@ public:
     void inverseDct(int, const uchar*, qsizetype, int, int, int, uchar*, qsizetype) const override {
         QFAIL("asked to transform blocks it never handed out");
     }
-    bool inverseDctTurned(int, const uchar*, qsizetype, int, int, int, int, int, int, uchar*,
+    void inverseDctTurned(int, const uchar*, qsizetype, int, int, int, int, int, int, int, uchar*,
                           qsizetype) const override {
-        QTest::qFail("asked to turn blocks it never handed out", __FILE__, __LINE__);
-        return false;
+        QFAIL("asked to turn blocks it never handed out");
     }
 
 private:
@@ -153,7 +153,7 @@ private slots:
     // The workers turn the blocks into samples, each column those under it, and the pieces are
     // byte for byte what they are when the reading thread does it: whatever the chroma layout,
     // wherever the columns cut the blocks. Turned, each piece is made from the blocks under it,
-    // turned, and shows what the reading thread's pieces show.
+    // turned, and shows what the RGB rows show.
     void blocksTransformedByTheWorkers_data() {
         QTest::addColumn<QByteArray>("jpeg");
         QTest::addColumn<int>("n");
@@ -200,11 +200,11 @@ private slots:
             if (reading.orientation() == 1 || !name.endsWith(QLatin1String(".jpg"))) {
                 QVERIFY2(made == contents(reader + '/' + name), qPrintable(name));
             } else {
-                // Turned blocks are transformed from their coefficients turned: a transposed one
-                // may differ in the last bit, which the piece's encoding can make a few levels.
+                // Without its blocks handed out, a turned picture is read in RGB rows, through
+                // the decoder's colour conversion and the encoder's: a few levels apart.
                 const QImage a = read(workers + '/' + name), b = read(reader + '/' + name);
                 QCOMPARE(a.size(), b.size());
-                QVERIFY2(maxDifference(a, b) <= 16 && meanError(a, b) < 0.5, qPrintable(name));
+                QVERIFY2(maxDifference(a, b) <= 24 && meanError(a, b) < 1, qPrintable(name));
             }
         }
     }
