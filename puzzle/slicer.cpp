@@ -324,13 +324,15 @@ private:
                 }
             }
             // Upright, the helper comes in when the first worker falls behind by more than a
-            // chunk; turned, when a band is left to cut beside the newest one, which the decoding
-            // thread would soon have to wait for, and when it waits.
+            // chunk. A turned JPEG's pieces are encoded all at once when their cells are whole, so
+            // it comes in at half a chunk, and when the decoding thread waits for a slot. Cut in
+            // RGB bands, when a band is left to cut beside the newest one, which the decoding
+            // thread would soon have to wait for.
             const bool needed =
                 m_published == m_chunks ||
-                (m_orientation == 1
-                     ? waiting > m_n
-                     : m_decodingWaits || (column && column->next < m_published - 1));
+                (m_orientation == 1 ? waiting > m_n
+                 : m_bands.empty()  ? waiting > m_n / 2 || m_decodingWaits
+                                   : m_decodingWaits || (column && column->next < m_published - 1));
             if (column && helper && !needed)
                 column = nullptr;
             if (!column) {
