@@ -42,6 +42,9 @@ namespace {
 
 constexpr int kWorkers = 2;
 constexpr int kSlots = 6;
+// A turned JPEG's columns encode their pieces all at once, when their cells are whole: more slots
+// let the decoding thread read on meanwhile.
+constexpr int kTurnedSlots = 10;
 constexpr qsizetype kSlotBytes = 2 * 1024 * 1024; // RGB32 rows
 constexpr qsizetype kPlaneSlotBytes = 1024 * 1024;
 constexpr int kMaxChunkRows = 256;
@@ -120,8 +123,10 @@ public:
                                           kMaxChunkRows / m_layout.rowsPerRead));
             m_chunkRows = reads * m_layout.rowsPerRead;
             m_slotBytes = perRow * m_chunkRows;
-            if (m_orientation != 1)
+            if (m_orientation != 1) {
                 planCells();
+                m_ring = kTurnedSlots;
+            }
         } else {
             const qsizetype rowBytes = qsizetype(m_width) * 4;
             m_chunkRows =
@@ -764,7 +769,7 @@ private:
     int m_chunks = 0;
 
     std::vector<Column> m_columns;
-    Slot m_slots[kSlots];
+    Slot m_slots[kTurnedSlots];
 
     std::mutex m_mutex;
     std::condition_variable m_toWorkers, m_toMain;
