@@ -3,7 +3,7 @@
 // The decoder's inverse DCT, taken off the decoding thread. Entropy decoding is the one part of
 // reading a JPEG that cannot be shared between cores; the inverse DCT, about a sixth of the
 // decoding thread's time, can. Once installed, the decompressor leaves every 8x8 block as its 64
-// coefficients in the rows it is given, and the blocks are turned into samples later, on any
+// coefficients in the rows it is given, and the blocks are made into samples later, on any
 // thread, by the decompressor's own transform.
 
 #include "platform/jpegerrors.h"

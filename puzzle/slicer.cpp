@@ -7,10 +7,11 @@
 //
 // A single-scan YCbCr JPEG is taken as it is stored: its planes go to the encoders as raw 4:2:0
 // blocks, with neither the decoder's chroma upsampling and colour conversion nor the encoder's
-// conversion back; its blocks even come undone, and each worker turns the blocks under its
+// conversion back; its blocks even come undone, and each worker transforms the blocks under its
 // columns into samples, which leaves the decoding thread, the one that cannot be shared, only the
-// entropy decoding. Where a piece lines up with the stored chroma, its chroma is copied; elsewhere
-// it is the 2x2 average the encoder would have taken of the pixels.
+// entropy decoding. A turned JPEG takes the same road, its blocks transformed turned. Where a piece
+// lines up with the stored chroma, its chroma is copied; elsewhere it is the 2x2 average the
+// encoder would have taken of the pixels.
 #include "puzzle/slicer.h"
 
 #include "platform/interrupt.h"
@@ -75,7 +76,9 @@ struct Column {
     bool busy = false;
     QImage preview;                  // the piece being made, when previews are wanted
     std::unique_ptr<PlaneFeed> feed; // the plane feed's state for the piece being made
-    std::vector<uchar> window;       // the column's part of a slot, as samples, when deferred
+    // Samples transformed from a slot's blocks: upright, the column's part of the slot; turned,
+    // its cell's region as it is shown.
+    std::vector<uchar> window;
 };
 
 struct Finished {
@@ -545,8 +548,8 @@ private:
         return rows;
     }
 
-    // The blocks under column c from the slot's coefficient planes, down to row `end`, turned into
-    // samples in the column's window. The blocks on a boundary between two columns are turned by
+    // The blocks under column c from the slot's coefficient planes, down to row `end`, made into
+    // samples in the column's window. The blocks on a boundary between two columns are made by
     // both, which keeps the columns independent.
     PlaneRows transformColumn(Column& column, int c, const Slot& slot, int end) {
         constexpr int kBlock = 8;
@@ -760,7 +763,7 @@ private:
     std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
     int m_cellLeft = 0, m_cellTop = 0, m_cellW = 0, m_cellH = 0; // turned: the cells, stored
     int m_ring = kSlots;
-    bool m_deferred = false; // upright planes: the slots hold coefficients, the workers transform
+    bool m_deferred = false; // the slots hold coefficients, which the workers transform
     PieceSink& m_out;
     const SliceCallbacks& m_callbacks;
     const QSize m_preview; // the corner of each piece that the preview shows
