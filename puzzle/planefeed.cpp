@@ -26,6 +26,14 @@ void mergeChroma(const ChromaMap& map, const uchar* even, const uchar* odd, ucha
     } else if (map.aligned) {
         for (int i = 0; i < samples; ++i) // (2a + 2b + bias) >> 2, bias going 1, 2, 1, ...
             out[i] = uchar((even[i] + odd[i] + (i & 1)) >> 1);
+    } else if (map.pairs) {
+        // Full-width chroma (4:4:4, 4:4:0): each sample averages two neighbours, a loop the
+        // compiler can run on vectors.
+        for (int i = 0; i < samples - 1; ++i)
+            out[i] = uchar(
+                (even[2 * i] + even[2 * i + 1] + odd[2 * i] + odd[2 * i + 1] + 1 + (i & 1)) >> 2);
+        const int i = samples - 1, a = map.near[std::size_t(i)], b = map.far[std::size_t(i)];
+        out[i] = uchar((even[a] + even[b] + odd[a] + odd[b] + 1 + (i & 1)) >> 2);
     } else {
         int bias = 1;
         for (int i = 0; i < samples; ++i) {
@@ -45,12 +53,14 @@ ChromaMap chromaMap(qsizetype x0, int width, int hx) {
     map.near.resize(std::size_t(samples));
     map.far.resize(std::size_t(samples));
     map.aligned = true;
+    map.pairs = true;
     for (int i = 0; i < samples; ++i) {
         const int nearOne = int((x0 + 2 * i) / hx - first);
         const int farOne = int((x0 + std::min(2 * i + 1, width - 1)) / hx - first);
         map.near[std::size_t(i)] = nearOne;
         map.far[std::size_t(i)] = farOne;
         map.aligned = map.aligned && nearOne == i && farOne == i;
+        map.pairs = map.pairs && (i == samples - 1 || (nearOne == 2 * i && farOne == 2 * i + 1));
     }
     return map;
 }

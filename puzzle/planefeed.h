@@ -19,7 +19,8 @@ QRgb rgbOfYCbCr(int y, int cb, int cr);
 struct ChromaMap {
     std::vector<int> near, far;
     bool aligned = false;
-    int outWidth = 0; // the encoder's padded chroma row
+    bool pairs = false; // near[i] is 2i and far[i] 2i + 1, but perhaps for the last sample
+    int outWidth = 0;   // the encoder's padded chroma row
 };
 
 // One chroma row of a piece from the picture's chroma under its two luma rows (`even`, `odd`; the
