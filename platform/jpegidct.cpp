@@ -147,7 +147,9 @@ bool DeferredTransform::install(jpeg_decompress_struct& c) {
         return false;
     for (int ci = 0; ci < c.num_components; ++ci) {
         const jpeg_component_info& comp = c.comp_info[ci];
-        if (comp.DCT_scaled_size != DCTSIZE || !comp.dct_table || !c.idct->inverse_DCT[ci])
+        // Installed once: the stand-in must never pass for the transform it stands in for.
+        if (comp.DCT_scaled_size != DCTSIZE || !comp.dct_table || !c.idct->inverse_DCT[ci] ||
+            c.idct->inverse_DCT[ci] == &keepCoefficients)
             return false;
     }
     State& s = *m_state;

@@ -331,6 +331,8 @@ public:
     }
 
     bool deferInverseDct() override {
+        if (m_deferred)
+            return true;
         if (!canReadPlanes() || m_next > 0)
             return false;
         if (m_mode == Mode::Planes && !m_transform.install(m_decoder.cinfo()))

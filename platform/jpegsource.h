@@ -14,7 +14,9 @@ class PictureFile;
 // The rows of a JPEG as it stores them, before its chroma is upsampled and its colours converted:
 // Y at full size, Cb and Cr at one sample for hx by vy pixels.
 struct PlaneLayout {
-    int hx = 1, vy = 1;       // luma samples for one chroma sample: 1, 2 or 4 across, 1 or 2 down
+    // Luma samples for one chroma sample: 1, 2 or 4 across, 1 or 2 down (as stored; a consumer
+    // that transposes the picture swaps them).
+    int hx = 1, vy = 1;
     bool grey = false;        // no chroma stored: the chroma planes come filled with 128
     int rowsPerRead = 8;      // luma rows one read delivers; chroma rows: rowsPerRead / vy
     qsizetype lumaStride = 0; // bytes from one plane row to the next, padding included

@@ -1,9 +1,10 @@
 // The slicing pass. The calling thread decodes the picture a few dozen rows at a time into a small
 // ring of buffers; two workers feed those rows to one JPEG encoder per column of pieces, so that
 // encoding overlaps decoding and a band of pieces is never held whole. Finished pieces come back
-// to the calling thread, which shows and hands them on strictly in index order. Memory stays at the
-// ring, the encoders and the encoded bytes of about one row of pieces, whatever the picture's
-// size, for a source that decodes band by band.
+// to the calling thread, which hands them on in the order they are cut and shows them in index
+// order. Memory stays at the ring, the encoders and the encoded bytes of about one row of pieces,
+// whatever the picture's size, for a source that decodes band by band; a turned picture adds one
+// row of its cells.
 //
 // A single-scan YCbCr JPEG is taken as it is stored: its planes go to the encoders as raw 4:2:0
 // blocks, with neither the decoder's chroma upsampling and colour conversion nor the encoder's
@@ -33,6 +34,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -109,8 +111,9 @@ public:
         if (m_planes) {
             m_layout = m_planes->planeLayout();
             m_deferred = m_planes->deferInverseDct();
-            // A turned picture's blocks are turned as they are transformed; a picture whose blocks
-            // cannot be had is read in RGB bands.
+            // A turned picture's blocks are turned as they are transformed. A single-scan picture
+            // whose blocks cannot be had is read in RGB bands instead; a multi-scan one, decoded
+            // for planes when it was opened, then fails to give its rows, with the cause.
             if (m_orientation != 1 && !m_deferred)
                 m_planes = nullptr;
         }
@@ -121,10 +124,12 @@ public:
             const qsizetype perRow =
                 (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) *
                 (m_deferred ? 2 : 1);
-            const int reads =
-                int(std::clamp<qsizetype>(kPlaneSlotBytes / perRow / m_layout.rowsPerRead, 1,
-                                          kMaxChunkRows / m_layout.rowsPerRead));
-            m_chunkRows = reads * m_layout.rowsPerRead;
+            // Slots hold whole reads and whole rows of MCUs as the pieces' encoder takes them:
+            // grey is read eight rows at a time but fed as 4:2:0.
+            const int step = std::lcm(m_layout.rowsPerRead, 8 * m_layout.vy);
+            const int steps = int(
+                std::clamp<qsizetype>(kPlaneSlotBytes / perRow / step, 1, kMaxChunkRows / step));
+            m_chunkRows = steps * step;
             m_slotBytes = perRow * m_chunkRows;
             if (m_orientation != 1) {
                 planCells();
@@ -170,14 +175,9 @@ public:
                 return error;
             {
                 std::lock_guard lock(m_mutex);
-                // Rows outside the pieces are read only so that damage there is found. Every
-                // column still passes over a turned picture's bands outside the cells, so that
-                // the slot comes free for the band after next.
-                const int cutFrom = m_orientation == 1 ? 0 : m_cellTop;
-                const int cutTo = m_orientation == 1 ? m_n * m_ph : m_cellTop + m_n * m_cellH;
-                slot.pending =
-                    !m_bands.empty() || (slot.top < cutTo && slot.top + slot.rows > cutFrom) ? m_n
-                                                                                             : 0;
+                // Rows outside the pieces are read only so that damage there is found; every
+                // column still passes over them, as over any slot, before it comes free.
+                slot.pending = m_n;
                 m_published = t + 1;
             }
             m_toWorkers.notify_all();
@@ -284,6 +284,9 @@ private:
             }
             if (done())
                 return {};
+            // Every slot cut and no piece on its way: what is missing will never come.
+            if (m_idleWorkers == kWorkers)
+                return QStringLiteral("The pieces could not all be cut.");
             // Woken by the workers; the timeout lets an interruption through while they work.
             if (decodingWaits && !m_decodingWaits) {
                 m_decodingWaits = true;
@@ -344,8 +347,11 @@ private:
             if (column && helper && !needed)
                 column = nullptr;
             if (!column) {
-                if (allDone)
+                if (allDone) {
+                    ++m_idleWorkers;
+                    m_toMain.notify_all();
                     return;
+                }
                 m_toWorkers.wait(lock);
                 continue;
             }
@@ -780,6 +786,7 @@ private:
     int m_staged = 0;    // pieces shown so far, all staged
     bool m_stop = false;
     bool m_decodingWaits = false; // for a slot to come free
+    int m_idleWorkers = 0;        // workers that found every slot cut and stopped
     QString m_failure;
     std::vector<int> m_cutOrder;        // the pieces in the order they are cut
     std::size_t m_staging = 0;          // the next of them to stage

@@ -3,7 +3,8 @@
 // The slicing pass. The calling thread decodes the picture a few dozen rows at a time into a small
 // ring of buffers; two workers feed those rows to one JPEG encoder per column of pieces, so that
 // encoding overlaps decoding and a band of pieces is never held whole. Finished pieces come back
-// to the calling thread, which shows and hands them on strictly in index order.
+// to the calling thread, which hands them on in the order they are cut and shows them in index
+// order.
 
 #include "platform/picturesource.h"
 

@@ -160,26 +160,41 @@ private slots:
         const QByteArray odd = qtJpeg(photo(1201, 803));
         for (int n = 3; n <= 9; ++n)
             QTest::addRow("4:2:0 at %dx%d", n, n) << odd << n;
-        for (const auto& [name, layout] : {std::pair{"4:4:4", Layout{.lumaH = 1, .lumaV = 1}},
-                                           std::pair{"4:2:2", Layout{.lumaH = 2, .lumaV = 1}},
-                                           std::pair{"4:4:0", Layout{.lumaH = 1, .lumaV = 2}},
-                                           std::pair{"4:1:1", Layout{.lumaH = 4, .lumaV = 1}},
-                                           std::pair{"grey", Layout{.grey = true}},
-                                           std::pair{"progressive", Layout{.progressive = true}},
-                                           std::pair{"restart markers", Layout{.restartRows = 1}}})
+        for (const auto& [name, layout] :
+             {std::pair{"4:4:4", Layout{.lumaH = 1, .lumaV = 1}},
+              std::pair{"4:2:2", Layout{.lumaH = 2, .lumaV = 1}},
+              std::pair{"4:4:0", Layout{.lumaH = 1, .lumaV = 2}},
+              std::pair{"4:1:1", Layout{.lumaH = 4, .lumaV = 1}},
+              std::pair{"grey", Layout{.lumaH = 1, .lumaV = 1, .grey = true}},
+              std::pair{"progressive", Layout{.progressive = true}},
+              std::pair{"restart markers", Layout{.restartRows = 1}}})
             QTest::addRow("%s at 7x7", name) << libjpegFile(photo(1201, 803), layout) << 7;
-        const std::pair<const char*, Layout> layouts[] = {{"4:2:0", {}},
-                                                          {"4:2:2", {.lumaH = 2, .lumaV = 1}},
-                                                          {"4:4:0", {.lumaH = 1, .lumaV = 2}},
-                                                          {"4:4:4", {.lumaH = 1, .lumaV = 1}},
-                                                          {"grey", {.grey = true}},
-                                                          {"4:1:1", {.lumaH = 4, .lumaV = 1}},
-                                                          {"restart markers", {.restartRows = 1}}};
+        const std::pair<const char*, Layout> layouts[] = {
+            {"4:2:0", {}},
+            {"4:2:2", {.lumaH = 2, .lumaV = 1}},
+            {"4:4:0", {.lumaH = 1, .lumaV = 2}},
+            {"4:4:4", {.lumaH = 1, .lumaV = 1}},
+            {"grey", {.lumaH = 1, .lumaV = 1, .grey = true}},
+            {"4:1:1", {.lumaH = 4, .lumaV = 1}},
+            {"restart markers", {.restartRows = 1}}};
         for (int o = 2; o <= 8; ++o) {
             const auto& [name, layout] = layouts[o - 2];
             QTest::addRow("EXIF %d, %s, at %dx%d", o, name, o + 1, o + 1)
                 << withApp1(libjpegFile(photo(1201, 803), layout), orientationSegment(o)) << o + 1;
         }
+        // Grey is read eight rows at a time but cut in 16-row steps, like the 4:2:0 it is fed as;
+        // so wide that a slot holds an odd number of reads.
+        QTest::newRow("EXIF 6, grey, 6000 wide, at 3x3")
+            << withApp1(libjpegFile(photo(6000, 200), {.lumaH = 1, .lumaV = 1, .grey = true}),
+                        orientationSegment(6))
+            << 3;
+        // So wide that a slot holds eight rows, the eight above the cells fill a slot of their
+        // own, which every column passes over before the ring comes round to it again.
+        for (int o : {3, 6})
+            QTest::addRow("EXIF %d, 4:4:4, 11000 wide, at 9x9", o)
+                << withApp1(libjpegFile(photo(11000, 161), {.lumaH = 1, .lumaV = 1}),
+                            orientationSegment(o))
+                << 9;
     }
     void blocksTransformedByTheWorkers() {
         QFETCH(QByteArray, jpeg);
