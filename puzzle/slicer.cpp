@@ -406,29 +406,44 @@ private:
             const int pieceTop = y - r * m_ph;
             const int count = std::min(end, (r + 1) * m_ph) - y;
             if (pieceTop == 0) {
-                if (!column.encoder.begin(m_pw, m_ph,
-                                          m_planes ? platform::JpegEncoder::Input::Planes
-                                                   : platform::JpegEncoder::Input::Rgb32))
-                    return cannotEncode(k, column.encoder.error());
-                if (m_callbacks.preview) {
-                    column.preview = QImage(m_preview, QImage::Format_RGB32);
-                    if (column.preview.isNull())
-                        return noMemory(m_pw, m_ph);
-                }
+                if (QString error = startPiece(column, k,
+                                               m_planes ? platform::JpegEncoder::Input::Planes
+                                                        : platform::JpegEncoder::Input::Rgb32);
+                    !error.isEmpty())
+                    return error;
             }
             if (QString error = feed(column, c, slot, rows, y, count, pieceTop); !error.isEmpty())
                 return cannotEncode(k, error);
             y += count;
             if (pieceTop + count < m_ph)
                 continue;
-            Finished piece;
-            piece.k = k;
-            if (!column.encoder.end(piece.file))
-                return cannotEncode(k, column.encoder.error());
-            piece.preview = std::move(column.preview);
-            column.preview = QImage();
-            finished.push_back(std::move(piece));
+            if (QString error = finishPiece(column, k, finished); !error.isEmpty())
+                return error;
         }
+        return {};
+    }
+
+    // Piece k begins in the column's encoder, and its preview when previews are wanted.
+    QString startPiece(Column& column, int k, platform::JpegEncoder::Input input) {
+        if (!column.encoder.begin(m_pw, m_ph, input))
+            return cannotEncode(k, column.encoder.error());
+        if (m_callbacks.preview) {
+            column.preview = QImage(m_preview, QImage::Format_RGB32);
+            if (column.preview.isNull())
+                return noMemory(m_pw, m_ph);
+        }
+        return {};
+    }
+
+    // Piece k is whole: its file and preview go to `finished`.
+    QString finishPiece(Column& column, int k, std::vector<Finished>& finished) {
+        Finished piece;
+        piece.k = k;
+        if (!column.encoder.end(piece.file))
+            return cannotEncode(k, column.encoder.error());
+        piece.preview = std::move(column.preview);
+        column.preview = QImage();
+        finished.push_back(std::move(piece));
         return {};
     }
 
@@ -520,27 +535,15 @@ private:
             column.feed = std::make_unique<PlaneFeed>(shown, m_pw, m_ph);
         }
         column.feed->startAt(x);
-        if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Planes))
-            return cannotEncode(k, column.encoder.error());
-        QImage* preview = nullptr;
-        if (m_callbacks.preview) {
-            column.preview = QImage(m_preview, QImage::Format_RGB32);
-            if (column.preview.isNull())
-                return noMemory(m_pw, m_ph);
-            preview = &column.preview;
-        }
+        if (QString error = startPiece(column, k, platform::JpegEncoder::Input::Planes);
+            !error.isEmpty())
+            return error;
+        QImage* preview = m_callbacks.preview ? &column.preview : nullptr;
         for (int row = 0; row < m_ph; ++row)
             if (QString error = column.feed->addRow(rows, y + row, row, column.encoder, preview);
                 !error.isEmpty())
                 return cannotEncode(k, error);
-        Finished done;
-        done.k = k;
-        if (!column.encoder.end(done.file))
-            return cannotEncode(k, column.encoder.error());
-        done.preview = std::move(column.preview);
-        column.preview = QImage();
-        finished.push_back(std::move(done));
-        return {};
+        return finishPiece(column, k, finished);
     }
 
     // The slot's planes as they are.
