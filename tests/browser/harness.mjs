@@ -59,3 +59,14 @@ export async function setUp(options, label, pictures) {
   };
   return { work, pictures: decoded, sizes, engine, close };
 }
+
+// The first truthy value `probe` gives, asked every 20 ms; fails once `timeout` ms have passed.
+export async function until(what, probe, timeout = 5000) {
+  const deadline = Date.now() + timeout;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting until ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}

@@ -14,7 +14,7 @@ import { after, before, describe, test } from 'node:test';
 import { pathToFileURL } from 'node:url';
 
 import { minimumWidth } from './engines.mjs';
-import { headlessEnv, readOptions, run, setUp } from './harness.mjs';
+import { headlessEnv, readOptions, run, setUp, until } from './harness.mjs';
 import { decodePng, fittedError, shotDifference } from './pixels.mjs';
 
 const options = readOptions('modern.test.mjs');
@@ -25,7 +25,6 @@ const kPixelTolerance = 15;
 const kHighlight = 25;
 // WebKitGTK now and then paints a change a little late.
 const kRepaintWait = 2000;
-const kWait = 5000;
 const kPhone = options.engine === 'phone';
 // Both ways round on a phone, and the smallest screen there is; a desktop window small and
 // large, and those of phones in each engine whose window can be that narrow.
@@ -51,16 +50,6 @@ before(async () => {
 });
 
 after(async () => close?.());
-
-async function until(what, probe, timeout = kWait) {
-  const deadline = Date.now() + timeout;
-  for (;;) {
-    const value = await probe();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting until ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-}
 
 // Everything the checks read from the page, in one trip. A cell's piece is told by its image's
 // address among the page's own piece addresses.

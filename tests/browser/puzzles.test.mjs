@@ -12,7 +12,7 @@ import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { pathToFileURL } from 'node:url';
 
-import { headlessEnv, readOptions, run, setUp } from './harness.mjs';
+import { headlessEnv, readOptions, run, setUp, until } from './harness.mjs';
 import { decodePng, placedError } from './pixels.mjs';
 
 const options = readOptions('puzzles.test.mjs');
@@ -24,7 +24,6 @@ const kPixelTolerance = 15;
 // WebKitGTK now and then paints a changed picture a little late.
 const kRepaintWait = 2000;
 const kReloadTries = 40;
-const kWait = 5000;
 
 async function makePuzzle(picture, folder, n, solve) {
   const args = ['--grid', String(n), ...(solve ? ['--solve-button'] : []), picture, folder];
@@ -56,16 +55,6 @@ function pageOrder(html) {
 function pieceOf(src) {
   const match = /\/Image(\d+)\.jpg$/.exec(src);
   return match ? Number(match[1]) : `not a piece: ${src.split('/').pop()}`;
-}
-
-async function until(what, probe, timeout = kWait) {
-  const deadline = Date.now() + timeout;
-  for (;;) {
-    const value = await probe();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting until ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
 }
 
 // What every cell shows, once all of them have finished loading (a missing file counts as

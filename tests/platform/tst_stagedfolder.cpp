@@ -67,6 +67,16 @@ class TestStagedFolder : public QObject {
     QString m_path;
     QString file(const QString& name) const { return m_path + "/" + name; }
 
+    // The folder holds exactly the files of `files` again, whatever stood in it.
+    bool restore(const QMap<QString, QByteArray>& files) const {
+        for (const QString& name : listing(m_path))
+            if (!QFile::remove(file(name)) && !QDir(file(name)).removeRecursively())
+                return false;
+        for (auto it = files.begin(); it != files.end(); ++it)
+            put(file(it.key()), it.value());
+        return true;
+    }
+
     void expectOlderFilesIntact() {
         QCOMPARE(contents(file("Image1.jpg")), QByteArray("older piece 1"));
         QCOMPARE(contents(file("notes.txt")), QByteArray("the user's notes"));
@@ -207,10 +217,7 @@ private slots:
         int sawOlder = 0, sawNewer = 0;
         for (int stop = 1; stop <= steps; ++stop) {
             // Back to the older set before each try.
-            for (const QString& name : listing(m_path))
-                QVERIFY(QFile::remove(file(name)));
-            for (auto it = older.begin(); it != older.end(); ++it)
-                put(file(it.key()), it.value());
+            QVERIFY(restore(older));
             const pid_t child = fork();
             QVERIFY(child >= 0);
             if (child == 0) {
@@ -294,10 +301,7 @@ private slots:
         }
         int sawOlder = 0, sawNewer = 0;
         for (int stop = 1; stop <= steps; ++stop) {
-            for (const QString& name : listing(m_path))
-                QVERIFY(QFile::remove(file(name)) || QDir(file(name)).removeRecursively());
-            for (auto it = older.begin(); it != older.end(); ++it)
-                put(file(it.key()), it.value());
+            QVERIFY(restore(older));
             const pid_t child = fork();
             QVERIFY(child >= 0);
             if (child == 0) {
