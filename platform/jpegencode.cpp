@@ -6,54 +6,57 @@
 
 #include <QtGlobal>
 
-#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace platform {
 namespace {
 
-// Collects the encoded bytes in one growing block, kept from picture to picture. Growing never
-// throws: when memory runs out, libjpeg's error path is taken.
+// Collects the encoded bytes in a growing array, which end() hands over whole with its slack given
+// back: a finished piece is then held once, at its size, until it is written, and not also as the
+// encoder's kept buffer. Growing never throws: when memory runs out, libjpeg's error path is taken.
 struct MemoryDestination {
     jpeg_destination_mgr manager{}; // first member: libjpeg's pointer leads back to the rest
-    unsigned char* data = nullptr;
-    std::size_t capacity = 0;
-    std::size_t used = 0;
-
-    ~MemoryDestination() { std::free(data); }
+    QByteArray bytes;
+    qsizetype used = 0;
 
     static void init(j_compress_ptr cinfo) {
         auto* self = reinterpret_cast<MemoryDestination*>(cinfo->dest);
-        if (!self->data && !self->grow(cinfo, 64 * 1024))
-            return;
-        self->manager.next_output_byte = self->data;
-        self->manager.free_in_buffer = self->capacity;
+        constexpr qsizetype kFirst = 64 * 1024;
+        if (self->bytes.size() < kFirst)
+            self->grow(cinfo, kFirst);
+        self->manager.next_output_byte = reinterpret_cast<JOCTET*>(self->bytes.data());
+        self->manager.free_in_buffer = std::size_t(self->bytes.size());
     }
 
     static boolean empty(j_compress_ptr cinfo) {
         auto* self = reinterpret_cast<MemoryDestination*>(cinfo->dest);
-        const std::size_t full = self->capacity;
+        const qsizetype full = self->bytes.size();
         self->grow(cinfo, full * 2);
-        self->manager.next_output_byte = self->data + full;
-        self->manager.free_in_buffer = self->capacity - full;
+        self->manager.next_output_byte = reinterpret_cast<JOCTET*>(self->bytes.data()) + full;
+        self->manager.free_in_buffer = std::size_t(self->bytes.size() - full);
         return TRUE;
     }
 
     static void term(j_compress_ptr cinfo) {
         auto* self = reinterpret_cast<MemoryDestination*>(cinfo->dest);
-        self->used = self->capacity - self->manager.free_in_buffer;
+        self->used = self->bytes.size() - qsizetype(self->manager.free_in_buffer);
     }
 
-    bool grow(j_compress_ptr cinfo, std::size_t to) {
-        void* bigger = std::realloc(data, to);
-        if (!bigger) {
+    void grow(j_compress_ptr cinfo, qsizetype to) {
+        bool failed = false;
+        try {
+            bytes.resize(to);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        // Out of the handler first: libjpeg leaves by longjmp.
+        if (failed) {
             cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
             (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
         }
-        data = static_cast<unsigned char*>(bigger);
-        capacity = to;
-        return true;
     }
 };
 
@@ -170,8 +173,9 @@ bool JpegEncoder::end(QByteArray& file) {
     s.scanning = false;
     if (!s.run([](jpeg_compress_struct& c) { jpeg_finish_compress(&c); }, m_error))
         return false;
-    file = QByteArray(reinterpret_cast<const char*>(s.destination.data),
-                      qsizetype(s.destination.used));
+    file = std::exchange(s.destination.bytes, QByteArray());
+    file.resize(s.destination.used);
+    file.squeeze();
     return true;
 }
 

@@ -80,7 +80,20 @@ struct Column {
     std::unique_ptr<PlaneFeed> feed; // the plane feed's state for the piece being made
     // Samples transformed from a slot's blocks: upright, the column's part of the slot; turned,
     // its cell's region as it is shown.
-    std::vector<uchar> window;
+    std::unique_ptr<uchar[]> window;
+    std::size_t windowBytes = 0;
+
+    // The window, at least `bytes` long. What it held is not kept: a larger window is only asked
+    // for when a new region begins. Allocated to the byte, not doubled as a vector grows, since a
+    // turned picture's windows hold a whole row of its cells.
+    uchar* windowOf(qsizetype bytes) {
+        if (windowBytes < std::size_t(bytes)) {
+            window.reset();
+            window.reset(new uchar[std::size_t(bytes)]);
+            windowBytes = std::size_t(bytes);
+        }
+        return window.get();
+    }
 };
 
 struct Finished {
@@ -484,10 +497,8 @@ private:
             const qsizetype chromaWidth = qsizetype(transposed ? mcuRows : mcus) * kBlock;
             const qsizetype lumaBytes = qsizetype(across) * down * kBlock * kBlock;
             const qsizetype chromaBytes = qsizetype(mcus) * mcuRows * kBlock * kBlock;
-            if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
-                column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
-            uchar* window[3] = {column.window.data(), column.window.data() + lumaBytes,
-                                column.window.data() + lumaBytes + chromaBytes};
+            uchar* const whole = column.windowOf(lumaBytes + 2 * chromaBytes);
+            uchar* window[3] = {whole, whole + lumaBytes, whole + lumaBytes + chromaBytes};
             const int inSlot = from - slotMcu;
             m_planes->inverseDctTurned(
                 0, slot.planes[0] + qsizetype(inSlot) * mcuHeight * 2 * m_layout.lumaStride,
@@ -574,9 +585,7 @@ private:
         const qsizetype chromaWidth = qsizetype(chromaEnd - chromaFirst) * kBlock;
         const qsizetype lumaBytes = lumaWidth * lumaBlockRows * kBlock;
         const qsizetype chromaBytes = chromaWidth * chromaBlockRows * kBlock;
-        if (column.window.size() < std::size_t(lumaBytes + 2 * chromaBytes))
-            column.window.resize(std::size_t(lumaBytes + 2 * chromaBytes));
-        uchar* y = column.window.data();
+        uchar* y = column.windowOf(lumaBytes + 2 * chromaBytes);
         uchar* cb = y + lumaBytes;
         uchar* cr = cb + chromaBytes;
         m_planes->inverseDct(0, slot.planes[0], 2 * m_layout.lumaStride, lumaBlockRows, lumaFirst,
