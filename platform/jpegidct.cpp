@@ -21,6 +21,12 @@ extern "C" {
 #error "The deferred inverse DCT was written for libjpeg-turbo 2 and 3."
 #endif
 
+// The library's reduced transform, which its DCT scaling picks for a block made into 4x4 samples.
+// Not in its installed headers, but exported under the library's own version; it reads the same
+// dequantising table as the accurate transform.
+extern "C" void jpeg_idct_4x4(j_decompress_ptr, jpeg_component_info*, JCOEFPTR, JSAMPARRAY,
+                              JDIMENSION);
+
 namespace platform::jpeg {
 namespace {
 
@@ -207,7 +213,7 @@ void DeferredTransform::run(int component, const unsigned char* coefficients, st
 void DeferredTransform::runTurned(int component, const unsigned char* coefficients,
                                   std::ptrdiff_t stride, int blockRows, int first, int count,
                                   int orientation, int across, int down, int top,
-                                  unsigned char* out, std::ptrdiff_t outStride) const {
+                                  unsigned char* out, std::ptrdiff_t outStride, bool halved) const {
     const State& s = *m_state;
     if (component < 0 || component >= s.components || orientation < 1 || orientation > 8)
         return;
@@ -227,7 +233,9 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
     for (int v = 0; v < DCTSIZE; ++v)
         for (int u = 0; u < DCTSIZE; ++u)
             sign[v * DCTSIZE + u] = JCOEF(((mirror && u % 2) != (flip && v % 2)) ? -1 : 1);
-    const inverse_DCT_method_ptr transform = s.transform[std::size_t(component)];
+    const inverse_DCT_method_ptr transform =
+        halved ? &jpeg_idct_4x4 : s.transform[std::size_t(component)];
+    const int size = halved ? DCTSIZE / 2 : DCTSIZE; // samples a block, each way
     // The methods take non-const pointers but only read through `info` and the component.
     auto* info = const_cast<jpeg_decompress_struct*>(&s.info);
     auto* comp =
@@ -250,18 +258,18 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
             const int
                 y = std::array{j, j, down - 1 - j,   down - 1 - j,
                                i, i, across - 1 - i, across - 1 - i}[std::size_t(orientation - 1)];
-            unsigned char* at = out + std::ptrdiff_t(y) * DCTSIZE * outStride + x * DCTSIZE;
+            unsigned char* at = out + std::ptrdiff_t(y) * size * outStride + x * size;
             if (!late) {
-                for (int r = 0; r < DCTSIZE; ++r)
+                for (int r = 0; r < size; ++r)
                     rows[r] = at + r * outStride;
                 transform(info, comp, block, rows, 0);
                 continue;
             }
-            for (int r = 0; r < DCTSIZE; ++r)
+            for (int r = 0; r < size; ++r)
                 rows[r] = samples[r];
             transform(info, comp, block, rows, 0);
-            for (int r = 0; r < DCTSIZE; ++r)
-                for (int c = 0; c < DCTSIZE; ++c)
+            for (int r = 0; r < size; ++r)
+                for (int c = 0; c < size; ++c)
                     at[r * outStride + c] = samples[c][r];
         }
     }

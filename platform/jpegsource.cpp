@@ -353,19 +353,20 @@ public:
 
     void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride, int blockRows,
                           int first, int count, int orientation, int across, int down, int top,
-                          uchar* out, qsizetype outStride) const override {
+                          uchar* out, qsizetype outStride, bool halved) const override {
         if (m_layout.grey && component > 0) {
             // Neutral all over, filled with the region's first rows.
             if (top > 0)
                 return;
+            const int size = halved ? DCTSIZE / 2 : DCTSIZE;
             const int width = orientation >= 5 ? down : across;
             const int height = orientation >= 5 ? across : down;
-            for (int row = 0; row < height * DCTSIZE; ++row)
-                std::memset(out + qsizetype(row) * outStride, 128, std::size_t(width) * DCTSIZE);
+            for (int row = 0; row < height * size; ++row)
+                std::memset(out + qsizetype(row) * outStride, 128, std::size_t(width) * size);
             return;
         }
         m_transform.runTurned(component, coefficients, stride, blockRows, first, count, orientation,
-                              across, down, top, out, outStride);
+                              across, down, top, out, outStride, halved);
     }
 
     static JpegOpening open(const std::shared_ptr<const platform::PictureFile>& file,

@@ -484,6 +484,11 @@ private:
         const int slotLuma = (slot.rows + kBlock - 1) / kBlock;
         const int slotChroma = ((slot.rows + vy - 1) / vy + kBlock - 1) / kBlock;
         const bool transposed = m_orientation >= 5;
+        // Chroma stored at full size is made at half size each way as it is transformed, by the
+        // decoder's own 1/2 scaling: the window then holds what a 4:2:0 picture's would, half the
+        // bytes, and the pieces' encoder takes half size anyway.
+        const bool halve = halvesChroma();
+        const int chromaBlock = halve ? kBlock / 2 : kBlock;
         for (int r = 0; r < m_n; ++r) {
             const int top = m_cellTop + r * m_cellH;
             const int mcuTop = top / mcuHeight;
@@ -494,9 +499,9 @@ private:
                 continue;
             const int down = mcuRows * vy;
             const qsizetype lumaWidth = qsizetype(transposed ? down : across) * kBlock;
-            const qsizetype chromaWidth = qsizetype(transposed ? mcuRows : mcus) * kBlock;
+            const qsizetype chromaWidth = qsizetype(transposed ? mcuRows : mcus) * chromaBlock;
             const qsizetype lumaBytes = qsizetype(across) * down * kBlock * kBlock;
-            const qsizetype chromaBytes = qsizetype(mcus) * mcuRows * kBlock * kBlock;
+            const qsizetype chromaBytes = qsizetype(mcus) * mcuRows * chromaBlock * chromaBlock;
             uchar* const whole = column.windowOf(lumaBytes + 2 * chromaBytes);
             uchar* window[3] = {whole, whole + lumaBytes, whole + lumaBytes + chromaBytes};
             const int inSlot = from - slotMcu;
@@ -504,14 +509,14 @@ private:
                 0, slot.planes[0] + qsizetype(inSlot) * mcuHeight * 2 * m_layout.lumaStride,
                 2 * m_layout.lumaStride, std::min((to - from) * vy, slotLuma - inSlot * vy),
                 mcuLeft * hx, lumaCount, m_orientation, across, down, (from - mcuTop) * vy,
-                window[0], lumaWidth);
+                window[0], lumaWidth, false);
             for (int plane = 1; plane <= 2; ++plane)
                 m_planes->inverseDctTurned(
                     plane,
                     slot.planes[plane] + qsizetype(inSlot) * kBlock * 2 * m_layout.chromaStride,
                     2 * m_layout.chromaStride, std::min(to - from, slotChroma - inSlot), mcuLeft,
                     chromaCount, m_orientation, mcus, mcuRows, from - mcuTop, window[plane],
-                    chromaWidth);
+                    chromaWidth, halve);
             if (to < mcuTop + mcuRows)
                 continue;
 
@@ -543,6 +548,8 @@ private:
             platform::PlaneLayout shown = m_layout;
             if (m_orientation >= 5)
                 std::swap(shown.hx, shown.vy);
+            if (halvesChroma())
+                shown.hx = shown.vy = 2;
             column.feed = std::make_unique<PlaneFeed>(shown, m_pw, m_ph);
         }
         column.feed->startAt(x);
@@ -556,6 +563,9 @@ private:
                 return cannotEncode(k, error);
         return finishPiece(column, k, finished);
     }
+
+    // Whether a turned picture's windows hold its chroma at half size: where it is stored at full.
+    bool halvesChroma() const { return m_layout.hx == 1 && m_layout.vy == 1; }
 
     // The slot's planes as they are.
     PlaneRows slotRows(const Slot& slot) const {

@@ -42,7 +42,7 @@ public:
         QFAIL("asked to transform blocks it never handed out");
     }
     void inverseDctTurned(int, const uchar*, qsizetype, int, int, int, int, int, int, int, uchar*,
-                          qsizetype) const override {
+                          qsizetype, bool) const override {
         QFAIL("asked to turn blocks it never handed out");
     }
 
