@@ -13,6 +13,18 @@ namespace puzzle {
 // The pixel that a luma and two chroma samples stand for, as the decoder would make it.
 QRgb rgbOfYCbCr(int y, int cb, int cr);
 
+// A pixel's luma and chroma as the encoder computes them from RGB (libjpeg's fixed-point sums).
+struct YCbCr {
+    int y, cb, cr;
+};
+inline YCbCr yCbCrOfRgb(QRgb pixel) {
+    const int r = qRed(pixel), g = qGreen(pixel), b = qBlue(pixel);
+    constexpr int kHalf = 1 << 15, kCentre = 128 << 16;
+    return {(19595 * r + 38470 * g + 7471 * b + kHalf) >> 16,
+            (-11059 * r - 21709 * g + 32768 * b + kCentre + kHalf - 1) >> 16,
+            (32768 * r - 27439 * g - 5329 * b + kCentre + kHalf - 1) >> 16};
+}
+
 // Where a piece's chroma samples come from in the picture's stored chroma: the piece's sample i
 // averages the picture's samples near[i] and far[i] of its two luma rows (the same one where the
 // piece lines up with the stored chroma).

@@ -82,6 +82,10 @@ struct Column {
     // its cell's region as it is shown.
     std::unique_ptr<uchar[]> window;
     std::size_t windowBytes = 0;
+    // A turned picture read in RGB rows: the chroma sums of the row just read and of the one
+    // before, which its chroma pairs it with when it has come (pendingPair; -1 when none waits).
+    std::vector<quint16> sums;
+    int pendingPair = -1;
 
     // The window, at least `bytes` long. What it held is not kept: a larger window is only asked
     // for when a new region begins. Allocated to the byte, not doubled as a vector grows, since a
@@ -130,9 +134,7 @@ public:
             if (m_orientation != 1 && !m_deferred)
                 m_planes = nullptr;
         }
-        if (m_orientation != 1 && !m_planes) {
-            planBands();
-        } else if (m_planes) {
+        if (m_planes) {
             // Coefficients take two bytes a sample.
             const qsizetype perRow =
                 (m_layout.lumaStride + 2 * m_layout.chromaStride / m_layout.vy) *
@@ -149,13 +151,19 @@ public:
                 m_ring = kTurnedSlots;
             }
         } else {
+            // Turned, the rows go into windows at once: the slots are there for the decoding
+            // thread to read on, and more, smaller ones serve it as well.
+            const qsizetype slotBytes = m_orientation == 1 ? kSlotBytes : kSlotBytes / 4;
             const qsizetype rowBytes = qsizetype(m_width) * 4;
             m_chunkRows =
-                int(std::clamp<qsizetype>(kSlotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
+                int(std::clamp<qsizetype>(slotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
             m_slotBytes = rowBytes * m_chunkRows;
+            if (m_orientation != 1) {
+                planCells();
+                m_ring = kTurnedSlots;
+            }
         }
-        if (m_bands.empty())
-            m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
+        m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
         // Upright, pieces are cut in index order; turned, by rows of stored cells.
         for (int k = 0; m_orientation == 1 && k < n * n; ++k)
             m_cutOrder.push_back(k);
@@ -205,13 +213,8 @@ public:
 
 private:
     QString decode(int t, Slot& slot) {
-        if (!m_bands.empty()) {
-            slot.top = m_bands[std::size_t(t)].top;
-            slot.rows = m_bands[std::size_t(t)].rows;
-        } else {
-            slot.top = t * m_chunkRows;
-            slot.rows = std::min(m_chunkRows, m_height - slot.top);
-        }
+        slot.top = t * m_chunkRows;
+        slot.rows = std::min(m_chunkRows, m_height - slot.top);
         if (!slot.memory) {
             constexpr std::size_t kAlign = 64;
             slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes) + kAlign]);
@@ -348,15 +351,11 @@ private:
                 }
             }
             // Upright, the helper comes in when the first worker falls behind by more than a
-            // chunk. A turned JPEG's pieces are encoded all at once when their cells are whole, so
-            // it comes in at half a chunk, and when the decoding thread waits for a slot. Cut in
-            // RGB bands, when a band is left to cut beside the newest one, which the decoding
-            // thread would soon have to wait for.
+            // chunk. A turned picture's pieces are encoded all at once when their cells are whole,
+            // so it comes in at half a chunk, and when the decoding thread waits for a slot.
             const bool needed =
                 m_published == m_chunks ||
-                (m_orientation == 1 ? waiting > m_n
-                 : m_bands.empty()  ? waiting > m_n / 2 || m_decodingWaits
-                                   : m_decodingWaits || (column && column->next < m_published - 1));
+                (m_orientation == 1 ? waiting > m_n : waiting > m_n / 2 || m_decodingWaits);
             if (column && helper && !needed)
                 column = nullptr;
             if (!column) {
@@ -409,7 +408,7 @@ private:
         if (m_orientation != 1 && m_planes)
             return encodeTurnedStream(column, c, slot, finished);
         if (m_orientation != 1)
-            return encodeTurned(column, c, slot, finished);
+            return encodeTurnedRows(column, c, slot, finished);
         const int end = std::min(slot.top + slot.rows, m_n * m_ph);
         PlaneRows rows;
         if (m_planes && end > slot.top)
@@ -548,7 +547,8 @@ private:
             platform::PlaneLayout shown = m_layout;
             if (m_orientation >= 5)
                 std::swap(shown.hx, shown.vy);
-            if (halvesChroma())
+            // Windows filled from RGB rows hold 4:2:0 planes too.
+            if (!m_planes || halvesChroma())
                 shown.hx = shown.vy = 2;
             column.feed = std::make_unique<PlaneFeed>(shown, m_pw, m_ph);
         }
@@ -565,7 +565,7 @@ private:
     }
 
     // Whether a turned picture's windows hold its chroma at half size: where it is stored at full.
-    bool halvesChroma() const { return m_layout.hx == 1 && m_layout.vy == 1; }
+    bool halvesChroma() const { return m_planes && m_layout.hx == 1 && m_layout.vy == 1; }
 
     // The slot's planes as they are.
     PlaneRows slotRows(const Slot& slot) const {
@@ -661,14 +661,6 @@ private:
         m_workers.clear();
     }
 
-    // A turned picture is cut band by band: a band holds the stored rows of one row of stored
-    // cells (for orientations 5 to 8 a column of shown pieces), and each piece is turned as it is
-    // taken out of it. Rows outside the cells make bands of their own that nothing reads.
-    struct Band {
-        int top = 0, rows = 0;
-        int gridRow = -1; // the row of stored cells it holds, -1 for rows outside them
-    };
-
     // Where each shown piece lies in the stored picture: cells of m_cellW by m_cellH stored pixels
     // from (m_cellLeft, m_cellTop), and which shown piece each cell holds.
     void planCells() {
@@ -688,24 +680,6 @@ private:
             const int col = (std::min(a.x(), b.x()) - m_cellLeft) / m_cellW;
             m_cellPiece[std::size_t(row) * std::size_t(m_n) + std::size_t(col)] = k;
         }
-    }
-
-    // A turned picture read in RGB rows: a band of rows for each row of cells.
-    void planBands() {
-        planCells();
-        if (m_cellTop > 0)
-            m_bands.push_back({0, m_cellTop, -1});
-        for (int row = 0; row < m_n; ++row)
-            m_bands.push_back({m_cellTop + row * m_cellH, m_cellH, row});
-        if (const int below = m_cellTop + m_n * m_cellH; below < m_height)
-            m_bands.push_back({below, m_height - below, -1});
-        m_chunks = int(m_bands.size());
-        int tallest = 0;
-        for (const Band& band : m_bands)
-            tallest = std::max(tallest, band.rows);
-        m_ring = 2; // one band read while the other is cut
-        m_chunkRows = tallest;
-        m_slotBytes = qsizetype(m_width) * 4 * tallest;
     }
 
     // The stored pixel that shows at (x, y).
@@ -731,54 +705,120 @@ private:
         }
     }
 
-    // The piece of stored column c in the slot's band, turned as it is shown, then encoded.
-    QString encodeTurned(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
-        const int gridRow = bandOf(slot);
-        if (gridRow < 0)
-            return {};
-        const int k = m_cellPiece[std::size_t(gridRow) * std::size_t(m_n) + std::size_t(c)];
-        QImage piece(m_pw, m_ph, QImage::Format_RGB32);
-        if (piece.isNull())
-            return noMemory(m_pw, m_ph);
-        const uchar* bits = slot.image.constBits();
-        const qsizetype stride = slot.image.bytesPerLine();
-        const int x0 = (k % m_n) * m_pw, y0 = (k / m_n) * m_ph;
-        for (int y = 0; y < m_ph; ++y) {
-            const QPoint first = stored(x0, y0 + y), second = stored(x0 + 1, y0 + y);
-            const qsizetype step =
-                qsizetype(second.x() - first.x()) * 4 + qsizetype(second.y() - first.y()) * stride;
-            const uchar* from =
-                bits + qsizetype(first.y() - slot.top) * stride + qsizetype(first.x()) * 4;
-            auto* line = reinterpret_cast<quint32*>(piece.scanLine(y));
-            for (int x = 0; x < m_pw; ++x, from += step)
-                std::memcpy(line + x, from, 4);
+    // Where stored pixel (x, y) shows: the inverse of stored().
+    QPoint shown(int x, int y) const {
+        const int w = m_width - 1, h = m_height - 1;
+        switch (m_orientation) {
+        case 2:
+            return {w - x, y};
+        case 3:
+            return {w - x, h - y};
+        case 4:
+            return {x, h - y};
+        case 5:
+            return {y, x};
+        case 6:
+            return {h - y, x};
+        case 7:
+            return {h - y, w - x};
+        case 8:
+            return {y, w - x};
+        default:
+            return {x, y};
         }
-        if (!column.encoder.begin(m_pw, m_ph, platform::JpegEncoder::Input::Rgb32))
-            return cannotEncode(k, column.encoder.error());
-        const uchar* rows[kMaxChunkRows];
-        for (int y = 0; y < m_ph; y += kMaxChunkRows) {
-            const int count = std::min(kMaxChunkRows, m_ph - y);
-            for (int i = 0; i < count; ++i)
-                rows[i] = piece.constScanLine(y + i);
-            if (!column.encoder.write(rows, count))
-                return cannotEncode(k, column.encoder.error());
-        }
-        Finished done;
-        done.k = k;
-        if (!column.encoder.end(done.file))
-            return cannotEncode(k, column.encoder.error());
-        if (m_callbacks.preview)
-            done.preview = m_preview == piece.size() ? std::move(piece)
-                                                     : piece.copy(QRect(QPoint(0, 0), m_preview));
-        finished.push_back(std::move(done));
-        return {};
     }
 
-    int bandOf(const Slot& slot) const {
-        for (const Band& band : m_bands)
-            if (band.top == slot.top)
-                return band.gridRow;
-        return -1;
+    // The slot's rows of stored cell column c of a turned picture read in RGB rows (one that has
+    // no planes: CMYK, a scaled one). Each pixel goes to the column's window where it shows, in
+    // the 4:2:0 planes the pieces' encoder takes: its luma at once, its chroma once the rows on
+    // both sides of it have come, as the 2x2 average the encoder would have taken. Once a cell's
+    // last row is in, its piece takes the plane road out of the window.
+    QString encodeTurnedRows(Column& column, int c, const Slot& slot,
+                             std::vector<Finished>& finished) {
+        const bool transposed = m_orientation >= 5;
+        const int chromaWidth = (m_pw + 1) / 2, chromaHeight = (m_ph + 1) / 2;
+        const qsizetype lumaBytes = qsizetype(m_pw) * m_ph;
+        const qsizetype chromaBytes = qsizetype(chromaWidth) * chromaHeight;
+        uchar* const whole = column.windowOf(lumaBytes + 2 * chromaBytes);
+        uchar* const window[3] = {whole, whole + lumaBytes, whole + lumaBytes + chromaBytes};
+        // A stored row shows as a column of the piece, turned, or as a row: its pixels pair up
+        // along it, and it pairs up with the next row across it.
+        const int along = transposed ? m_ph : m_pw, across = transposed ? m_pw : m_ph;
+        const int pairs = (along + 1) / 2;
+        // The sums of a row waiting for its pair are kept from slot to slot.
+        if (column.sums.size() != std::size_t(4 * pairs))
+            column.sums.assign(std::size_t(4 * pairs), 0);
+        quint16* const cb = column.sums.data();
+        quint16* const cr = cb + pairs;
+        quint16* const pendingCb = cr + pairs;
+        quint16* const pendingCr = pendingCb + pairs;
+        const int left = m_cellLeft + c * m_cellW;
+        const int first = std::max(slot.top, m_cellTop);
+        const int end = std::min(slot.top + slot.rows, m_cellTop + m_n * m_cellH);
+        for (int y = first; y < end; ++y) {
+            const int r = (y - m_cellTop) / m_cellH;
+            if (y == m_cellTop + r * m_cellH)
+                column.pendingPair = -1;
+            const int k = m_cellPiece[std::size_t(r) * std::size_t(m_n) + std::size_t(c)];
+            const QPoint origin((k % m_n) * m_pw, (k / m_n) * m_ph);
+            const QPoint a = shown(left, y) - origin, b = shown(left + 1, y) - origin;
+            const int fixed = transposed ? a.x() : a.y();
+            const int start = transposed ? a.y() : a.x();
+            const int step = transposed ? b.y() - a.y() : b.x() - a.x();
+            const qsizetype lumaStep = transposed ? qsizetype(step) * m_pw : step;
+            uchar* luma = window[0] + (transposed ? qsizetype(start) * m_pw + fixed
+                                                  : qsizetype(fixed) * m_pw + start);
+            std::fill(cb, cb + 2 * pairs, quint16(0));
+            const auto* pixel =
+                reinterpret_cast<const QRgb*>(slot.image.constScanLine(y - slot.top)) + left;
+            for (int i = 0, v = start; i < m_cellW; ++i, v += step, luma += lumaStep) {
+                const YCbCr ycc = yCbCrOfRgb(pixel[i]);
+                *luma = uchar(ycc.y);
+                cb[v / 2] = quint16(cb[v / 2] + ycc.cb);
+                cr[v / 2] = quint16(cr[v / 2] + ycc.cr);
+            }
+            // The encoder widens a piece of odd size by repeating its last pixel, and its last
+            // row, which the sums do by counting them twice.
+            if (along % 2) {
+                cb[pairs - 1] = quint16(2 * cb[pairs - 1]);
+                cr[pairs - 1] = quint16(2 * cr[pairs - 1]);
+            }
+            const int pair = fixed / 2;
+            if (2 * pair + 1 >= across) {
+                for (int g = 0; g < pairs; ++g) {
+                    cb[g] = quint16(2 * cb[g]);
+                    cr[g] = quint16(2 * cr[g]);
+                }
+            } else if (column.pendingPair != pair) {
+                std::copy(cb, cb + 2 * pairs, pendingCb);
+                column.pendingPair = pair;
+                continue;
+            } else {
+                for (int g = 0; g < pairs; ++g) {
+                    cb[g] = quint16(cb[g] + pendingCb[g]);
+                    cr[g] = quint16(cr[g] + pendingCr[g]);
+                }
+                column.pendingPair = -1;
+            }
+            // The encoder rounds its averages alternately down and up, along each chroma row.
+            for (int g = 0; g < pairs; ++g) {
+                const int x = transposed ? pair : g, row = transposed ? g : pair;
+                const int bias = x % 2 ? 2 : 1;
+                const qsizetype at = qsizetype(row) * chromaWidth + x;
+                window[1][at] = uchar((cb[g] + bias) >> 2);
+                window[2][at] = uchar((cr[g] + bias) >> 2);
+            }
+            if (y < m_cellTop + (r + 1) * m_cellH - 1)
+                continue;
+            PlaneRows rows;
+            for (int plane = 0; plane < 3; ++plane)
+                rows.planes[plane] = window[plane];
+            rows.lumaStride = m_pw;
+            rows.chromaStride = chromaWidth;
+            if (QString error = encodeShown(column, k, rows, 0, 0, finished); !error.isEmpty())
+                return error;
+        }
+        return {};
     }
 
     platform::Source& m_source;
@@ -787,7 +827,6 @@ private:
     const int m_n, m_pw, m_ph;
     const int m_orientation;
     const int m_width, m_height;  // of the rows as they are read: as stored
-    std::vector<Band> m_bands;    // turned pictures only
     std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
     int m_cellLeft = 0, m_cellTop = 0, m_cellW = 0, m_cellH = 0; // turned: the cells, stored
     int m_ring = kSlots;
