@@ -42,7 +42,7 @@ RUNS = int(os.environ.get("BENCH_RUNS", "7"))
 # the whole run within a few minutes on two busy cores.
 FEW_RUNS = int(os.environ.get("BENCH_FEW_RUNS", str(RUNS)))
 LARGE_RUNS = int(os.environ.get("BENCH_LARGE_RUNS", str(max(3, RUNS - 2))))
-BOTH_GRIDS, NINE = (3, 9), (9,)
+BOTH_GRIDS, NINE, THREE = (3, 9), (9,), (3,)
 
 
 class Picture:
@@ -70,6 +70,12 @@ PICTURES = (
             FEW_RUNS, ("--progressive",)),
     Picture("24 MP CMYK", 6000, 4000, "photo-24mp-cmyk.jpg", "baseline", NINE, FEW_RUNS,
             ("--cmyk",)),
+    # Turned at 3x3, where a row of cells is largest: chroma stored at full size, and CMYK,
+    # which comes as RGB rows.
+    Picture("24 MP 4:4:4 p.", 6000, 4000, "portrait-24mp-444.jpg", "baseline", THREE, FEW_RUNS,
+            ("--444", "--orientation", "6"), turned=True),
+    Picture("24 MP CMYK p.", 6000, 4000, "portrait-24mp-cmyk.jpg", "baseline", THREE, FEW_RUNS,
+            ("--cmyk", "--orientation", "6"), turned=True),
     Picture("48 MP JPEG", 8000, 6000, "photo-48mp.jpg", "baseline", NINE, FEW_RUNS),
     # At 3x3 as well: a turned picture holds a whole row of its cells, so its largest cells are
     # the worst case for memory.
