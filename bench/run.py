@@ -6,7 +6,7 @@ Usage: bench/run.py BUILD_DIR
 For each picture and grid size, every tool runs once to warm the caches and then a number of times
 (RUNS, fewer for the later and larger pictures: the header says how many), the tools taking turns
 so that a busy moment of the machine falls on all of them alike. The table gives each tool's median
-wall time and its peak resident memory (the kernel's, as the process is reaped), and Tilemaven's
+wall time and its peak resident memory (from /usr/bin/time, in the first round), and Tilemaven's
 ratio to each. The floor is what libjpeg-turbo needs to decode the picture once (djpeg) plus what
 it needs to encode its pixels once at quality 75 (cjpeg on a PPM decoded beforehand), each timed
 alone.
@@ -98,30 +98,34 @@ def find_tool(*names):
     sys.exit("bench: none of %s is installed (make bench installs them)" % ", ".join(names))
 
 
-def measure(command, before=None):
-    """Runs `command` once: (wall seconds, peak resident MB, its stdout).
+def measure(command, before=None, peak=False):
+    """Runs `command` once: (wall seconds, peak resident MB or None, its stdout).
 
-    The process is this script's own child, timed from its start to its reaping, and its peak comes
-    from the same wait (the kernel's ru_maxrss, which GNU time reports too). Timed through GNU time
-    instead, as a grandchild, Tilemaven at 9x9 took 10-20 ms more than at 3x3, which it takes
-    neither from Python nor from an interactive shell; every tool is timed the same way.
+    The time is that of the process as this script's own child, from its start to its reaping.
+    Timed through GNU time instead, as a grandchild, Tilemaven at 9x9 took 10-20 ms more than at
+    3x3, which it takes neither from Python nor from an interactive shell. The peak, when asked
+    for, does come from GNU time: a child of this script starts as a copy of it, and the kernel
+    keeps that copy's size as the child's peak, which would hide any peak below Python's own.
     """
     if before:
         before()
-    with tempfile.TemporaryFile() as errors:
+    with tempfile.TemporaryFile() as errors, tempfile.NamedTemporaryFile() as report:
+        if peak:
+            command = [TIME, "-f", "%M", "-o", report.name] + command
         start = time.perf_counter()
         process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=errors)
         output = process.stdout.read()
-        _, status, usage = os.wait4(process.pid, 0)
+        _, status, _ = os.wait4(process.pid, 0)
         wall = time.perf_counter() - start
         process.stdout.close()
         process.returncode = os.waitstatus_to_exitcode(status)
         errors.seek(0)
         text = errors.read().decode(errors="replace")
+        peak_mb = int(report.read().split()[-1]) / 1024.0 if peak else None
     if process.returncode != 0:
         sys.exit("bench: failed (%d): %s\n%s" % (process.returncode, " ".join(command),
                                                   text[-2000:]))
-    return wall, usage.ru_maxrss / 1024.0, output.decode(errors="replace")
+    return wall, peak_mb, output.decode(errors="replace")
 
 
 def clear(path):
@@ -201,11 +205,15 @@ def bench_case(build, picture, n, out, disk):
                            clear(folder["window"]))
     if picture.kind != "gif":
         tools["djpeg"] = ([DJPEG, "-outfile", os.devnull, path], None)
+    # The first round warms the caches and gives the peaks; the others give the times.
     samples = {name: [] for name in tools}
+    peaks = {}
     for run in range(picture.runs + 1):
         for name, (command, before) in tools.items():
-            result = measure(command, before)
-            if run > 0:
+            result = measure(command, before, peak=run == 0)
+            if run == 0:
+                peaks[name] = result[1]
+            else:
                 samples[name].append(result)
         if run == 0 and "window" in tools:
             differences = same_folders(folder["tilemaven"], folder["window"])
@@ -214,7 +222,7 @@ def bench_case(build, picture, n, out, disk):
                          "at %dx%d:\n  %s" % (picture.name, n, n, "\n  ".join(differences)))
     result = {}
     for name, runs in samples.items():
-        result[name] = (statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+        result[name] = (statistics.median(r[0] for r in runs), peaks[name])
     if "window" in samples:
         runs = [window_seconds(r[2]) for r in samples["window"]]
         result["window"] = (statistics.median(r[0] for r in runs), result["window"][1])
@@ -241,13 +249,16 @@ def bench_fit(build, picture, out):
         "fit": [program, "--grid", str(FIT_GRID), "--fit", FIT_BOX, picture.path, target],
     }
     samples = {name: [] for name in commands}
+    peaks = {}
     for run in range(RUNS + 1):
         for name, command in commands.items():
-            result = measure(command, clear(target))
-            if run > 0:
+            result = measure(command, clear(target), peak=run == 0)
+            if run == 0:
+                peaks[name] = result[1]
+            else:
                 samples[name].append(result)
     clear(target)()
-    return {name: (statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+    return {name: (statistics.median(r[0] for r in runs), peaks[name])
             for name, runs in samples.items()}
 
 
@@ -383,6 +394,9 @@ def print_targets(results, load_start):
              "%.2f" % ratio)
 
 
+TIME = "/usr/bin/time"
+if not os.access(TIME, os.X_OK):
+    sys.exit("bench: GNU time is missing (make bench installs it)")
 # ImageMagick's own binary, not any wrapper that may stand in front of it on the PATH.
 CONVERT = find_tool("convert-im6.q16", "convert-im6", "convert")
 VIPS = find_tool("vips")

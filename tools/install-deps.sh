@@ -15,7 +15,7 @@ for need in "$@"; do
                      nodejs npm libjpeg-turbo-progs clang libclang-rt-14-dev mandoc groff-base
                      man-db bash-completion debhelper dpkg-dev build-essential lintian clang-format
                      clang-tidy) ;;
-    bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs python3) ;;
+    bench) packages+=(imagemagick libvips-tools libjpeg-turbo-progs time python3) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
     esac
