@@ -48,7 +48,9 @@ struct MemoryDestination {
     void grow(j_compress_ptr cinfo, qsizetype to) {
         bool failed = false;
         try {
+            // The array may have grown by more than asked for: all of it is used.
             bytes.resize(to);
+            bytes.resize(bytes.capacity());
         } catch (const std::bad_alloc&) {
             failed = true;
         }

@@ -10,9 +10,10 @@
 // blocks, with neither the decoder's chroma upsampling and colour conversion nor the encoder's
 // conversion back; its blocks even come undone, and each worker transforms the blocks under its
 // columns into samples, which leaves the decoding thread, the one that cannot be shared, only the
-// entropy decoding. A turned JPEG takes the same road, its blocks transformed turned. Where a piece
-// lines up with the stored chroma, its chroma is copied; elsewhere it is the 2x2 average the
-// encoder would have taken of the pixels.
+// entropy decoding. A turned JPEG takes the same road, its blocks transformed turned, and chroma
+// stored at full size made at half size by the decoder's reduced transform. Where a piece lines up
+// with the chroma it is given, its chroma is copied; elsewhere it is the 2x2 average the encoder
+// would have taken of the pixels, or of the chroma samples nearest to them.
 #include "puzzle/slicer.h"
 
 #include "platform/interrupt.h"
@@ -79,7 +80,8 @@ struct Column {
     QImage preview;                  // the piece being made, when previews are wanted
     std::unique_ptr<PlaneFeed> feed; // the plane feed's state for the piece being made
     // Samples transformed from a slot's blocks: upright, the column's part of the slot; turned,
-    // its cell's region as it is shown.
+    // its cell's region as it is shown. A turned picture read in RGB rows: its cell's piece as
+    // 4:2:0 planes.
     std::unique_ptr<uchar[]> window;
     std::size_t windowBytes = 0;
     // A turned picture read in RGB rows: the chroma sums of the row just read and of the one
@@ -93,6 +95,7 @@ struct Column {
     uchar* windowOf(qsizetype bytes) {
         if (windowBytes < std::size_t(bytes)) {
             window.reset();
+            windowBytes = 0;
             window.reset(new uchar[std::size_t(bytes)]);
             windowBytes = std::size_t(bytes);
         }
@@ -129,7 +132,7 @@ public:
             m_layout = m_planes->planeLayout();
             m_deferred = m_planes->deferInverseDct();
             // A turned picture's blocks are turned as they are transformed. A single-scan picture
-            // whose blocks cannot be had is read in RGB bands instead; a multi-scan one, decoded
+            // whose blocks cannot be had is read in RGB rows instead; a multi-scan one, decoded
             // for planes when it was opened, then fails to give its rows, with the cause.
             if (m_orientation != 1 && !m_deferred)
                 m_planes = nullptr;
