@@ -1,6 +1,7 @@
 // The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
 #include "jpegfiles.h"
 #include "platform/fitsource.h"
+#include "platform/jpegencode.h"
 #include "platform/jpegsource.h"
 #include "platform/picture.h"
 #include "puzzle/project.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QImageWriter>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -221,6 +223,53 @@ private slots:
                 QCOMPARE(a.size(), b.size());
                 QVERIFY2(maxDifference(a, b) <= 24 && meanError(a, b) < 1, qPrintable(name));
             }
+        }
+    }
+
+    // A turned picture that gives only RGB rows (CMYK) has its pixels made into the encoder's
+    // planes where they show, rows paired across the ring's slots: on colours that change from
+    // pixel to pixel, each piece decodes as the encoder's own piece of the picture as shown but
+    // for the rounding of the padding past its edges. The pieces are odd and even each way.
+    void rgbRowsMadeAsTheEncoderMakesThem_data() {
+        QTest::addColumn<int>("n");
+        for (int n = 3; n <= 9; ++n)
+            QTest::addRow("EXIF %d at %dx%d", n - 1, n, n) << n;
+    }
+    void rgbRowsMadeAsTheEncoderMakesThem() {
+        QFETCH(int, n);
+        QImage noisy((30 + n % 2) * n + 1, (16 + n / 2 % 2) * n + 2, QImage::Format_RGB32);
+        QRandomGenerator random{quint32(n)};
+        for (int y = 0; y < noisy.height(); ++y)
+            for (int x = 0; x < noisy.width(); ++x)
+                noisy.setPixel(x, y, random.generate() | 0xff000000u);
+        const QString path =
+            newFile(withApp1(libjpegFile(noisy, {.cmyk = true}), orientationSegment(n - 1)));
+        const DecodedPicture shown = openAsPicture(path);
+        QVERIFY2(!shown.image.isNull(), qPrintable(shown.error));
+        QString error;
+        const auto source = openSource(path, error);
+        QVERIFY2(source, qPrintable(error));
+        const QString folder = newFolder();
+        QVERIFY(writeProject(*source, n, folder, QByteArray("p")).ok);
+        const int pw = shown.image.width() / n, ph = shown.image.height() / n;
+        for (int k = 0; k < n * n; ++k) {
+            const QImage region = shown.image.copy((k % n) * pw, (k / n) * ph, pw, ph)
+                                      .convertToFormat(QImage::Format_RGB32);
+            platform::JpegEncoder encoder;
+            QVERIFY(encoder.begin(pw, ph));
+            for (int y = 0; y < ph; ++y) {
+                const uchar* row = region.constScanLine(y);
+                QVERIFY(encoder.write(&row, 1));
+            }
+            QByteArray expected;
+            QVERIFY(encoder.end(expected));
+            const QImage a = read(folder + QStringLiteral("/Image%1.jpg").arg(k));
+            const QImage b = QImage::fromData(expected).convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(a.size(), b.size());
+            // A chroma sample paired with the wrong pixels, or rounded the wrong way, is tens of
+            // levels off here, or a few levels all over.
+            QVERIFY2(maxDifference(a, b) <= 8 && meanError(a, b) < 1.25,
+                     qPrintable(QStringLiteral("piece %1").arg(k)));
         }
     }
 
