@@ -687,8 +687,21 @@ private:
 
     // The stored pixel that shows at (x, y).
     QPoint stored(int x, int y) const {
-        const int w = m_width - 1, h = m_height - 1;
-        switch (m_orientation) {
+        return turn(m_orientation, x, y, m_width - 1, m_height - 1);
+    }
+
+    // Where stored pixel (x, y) shows. Each turn undoes itself but for 6 and 8, which undo each
+    // other; the sides swap with a transposition.
+    QPoint shown(int x, int y) const {
+        const int back = m_orientation == 6 ? 8 : m_orientation == 8 ? 6 : m_orientation;
+        return m_orientation >= 5 ? turn(back, x, y, m_height - 1, m_width - 1)
+                                  : turn(back, x, y, m_width - 1, m_height - 1);
+    }
+
+    // For a picture `w` + 1 by `h` + 1 as it is stored and turned as EXIF `orientation` says,
+    // the stored pixel that shows at (x, y).
+    static QPoint turn(int orientation, int x, int y, int w, int h) {
+        switch (orientation) {
         case 2:
             return {w - x, y};
         case 3:
@@ -703,29 +716,6 @@ private:
             return {w - y, h - x};
         case 8:
             return {w - y, x};
-        default:
-            return {x, y};
-        }
-    }
-
-    // Where stored pixel (x, y) shows: the inverse of stored().
-    QPoint shown(int x, int y) const {
-        const int w = m_width - 1, h = m_height - 1;
-        switch (m_orientation) {
-        case 2:
-            return {w - x, y};
-        case 3:
-            return {w - x, h - y};
-        case 4:
-            return {x, h - y};
-        case 5:
-            return {y, x};
-        case 6:
-            return {h - y, x};
-        case 7:
-            return {h - y, w - x};
-        case 8:
-            return {y, w - x};
         default:
             return {x, y};
         }
