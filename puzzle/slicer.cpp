@@ -739,8 +739,8 @@ private:
         const int along = transposed ? m_ph : m_pw, across = transposed ? m_pw : m_ph;
         const int pairs = (along + 1) / 2;
         // The sums of a row waiting for its pair are kept from slot to slot.
-        if (column.sums.size() != std::size_t(4 * pairs))
-            column.sums.assign(std::size_t(4 * pairs), 0);
+        if (column.sums.size() != 4 * std::size_t(pairs))
+            column.sums.assign(4 * std::size_t(pairs), 0);
         quint16* const cb = column.sums.data();
         quint16* const cr = cb + pairs;
         quint16* const pendingCb = cr + pairs;
