@@ -500,6 +500,9 @@ void makeCorpus() {
     for (int o = 1; o <= 8; ++o)
         mustWork(QStringLiteral("exif-%1.jpg").arg(o),
                  withSegment(jpeg(storedFor(pattern, o)), exifSegment(o, o % 2 == 1)), 4, pattern);
+    // Turned, and read in RGB rows.
+    mustWork(QStringLiteral("cmyk-exif-6.jpg"),
+             withSegment(cmykJpeg(storedFor(pattern, 6)), exifSegment(6, false)), 4, pattern);
     // Damaged EXIF: the picture is cut as stored.
     mustWork(QStringLiteral("exif-broken-offset.jpg"),
              withSegment(patternJpeg, exifSegment(6, false, 0x7FFF)), 4, pattern);
