@@ -26,7 +26,6 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -149,10 +148,6 @@ public:
                 std::clamp<qsizetype>(kPlaneSlotBytes / perRow / step, 1, kMaxChunkRows / step));
             m_chunkRows = steps * step;
             m_slotBytes = perRow * m_chunkRows;
-            if (m_orientation != 1) {
-                planCells();
-                m_ring = kTurnedSlots;
-            }
         } else {
             // Turned, the rows go into windows at once: the slots are there for the decoding
             // thread to read on, and more, smaller ones serve it as well.
@@ -161,17 +156,17 @@ public:
             m_chunkRows =
                 int(std::clamp<qsizetype>(slotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
             m_slotBytes = rowBytes * m_chunkRows;
-            if (m_orientation != 1) {
-                planCells();
-                m_ring = kTurnedSlots;
-            }
         }
         m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
         // Upright, pieces are cut in index order; turned, by rows of stored cells.
-        for (int k = 0; m_orientation == 1 && k < n * n; ++k)
-            m_cutOrder.push_back(k);
-        if (m_orientation != 1)
+        if (m_orientation != 1) {
+            planCells();
+            m_ring = kTurnedSlots;
             m_cutOrder = m_cellPiece;
+        } else {
+            m_cutOrder.resize(std::size_t(n) * std::size_t(n));
+            std::iota(m_cutOrder.begin(), m_cutOrder.end(), 0);
+        }
     }
 
     ~Pass() { stopWorkers(); }
@@ -525,18 +520,16 @@ private:
             // The region is whole: where the piece's top left corner lands in it as shown.
             const int k = m_cellPiece[std::size_t(r) * std::size_t(m_n) + std::size_t(c)];
             const QPoint a = stored((k % m_n) * m_pw, (k / m_n) * m_ph);
-            const int sx = a.x() - mcuLeft * mcuWidth, sy = a.y() - mcuTop * mcuHeight;
-            const int w = across * kBlock - 1, h = down * kBlock - 1;
-            const int x = std::array{
-                sx, w - sx, w - sx, sx, sy, h - sy, h - sy, sy}[std::size_t(m_orientation - 1)];
-            const int y = std::array{
-                sy, sy, h - sy, h - sy, sx, sx, w - sx, w - sx}[std::size_t(m_orientation - 1)];
+            const QPoint corner =
+                shownOf(m_orientation, a.x() - mcuLeft * mcuWidth, a.y() - mcuTop * mcuHeight,
+                        across * kBlock - 1, down * kBlock - 1);
             PlaneRows rows;
             for (int plane = 0; plane < 3; ++plane)
                 rows.planes[plane] = window[plane];
             rows.lumaStride = lumaWidth;
             rows.chromaStride = chromaWidth;
-            if (QString error = encodeShown(column, k, rows, x, y, finished); !error.isEmpty())
+            if (QString error = encodeShown(column, k, rows, corner.x(), corner.y(), finished);
+                !error.isEmpty())
                 return error;
         }
         return {};
@@ -690,12 +683,17 @@ private:
         return turn(m_orientation, x, y, m_width - 1, m_height - 1);
     }
 
-    // Where stored pixel (x, y) shows. Each turn undoes itself but for 6 and 8, which undo each
-    // other; the sides swap with a transposition.
+    // Where stored pixel (x, y) shows.
     QPoint shown(int x, int y) const {
-        const int back = m_orientation == 6 ? 8 : m_orientation == 8 ? 6 : m_orientation;
-        return m_orientation >= 5 ? turn(back, x, y, m_height - 1, m_width - 1)
-                                  : turn(back, x, y, m_width - 1, m_height - 1);
+        return shownOf(m_orientation, x, y, m_width - 1, m_height - 1);
+    }
+
+    // Where pixel (x, y) of a picture `w` + 1 by `h` + 1 as it is stored shows, turned as EXIF
+    // `orientation` says. Each turn undoes itself but for 6 and 8, which undo each other; the
+    // sides swap with a transposition.
+    static QPoint shownOf(int orientation, int x, int y, int w, int h) {
+        const int back = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+        return orientation >= 5 ? turn(back, x, y, h, w) : turn(back, x, y, w, h);
     }
 
     // For a picture `w` + 1 by `h` + 1 as it is stored and turned as EXIF `orientation` says,
