@@ -87,7 +87,8 @@ format:
 # checks of .clang-tidy over the program's own sources, with no warning left.
 lint: test-deps $(BUILD)/build.ninja
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
-	git ls-files 'app/*.cpp' 'platform/*.cpp' 'puzzle/*.cpp' 'ui/*.cpp' | \
+	git ls-files 'app/*.cpp' 'folder/*.cpp' 'picture/*.cpp' 'platform/*.cpp' 'puzzle/*.cpp' \
+	    'ui/*.cpp' | \
 	    xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet
 
 clean:

@@ -1,8 +1,8 @@
 #include "app/commandline.h"
 
-#include "platform/fitsource.h"
-#include "platform/interrupt.h"
-#include "platform/picturesource.h"
+#include "folder/interrupt.h"
+#include "picture/fitsource.h"
+#include "picture/picturesource.h"
 #include "puzzle/modernpage.h"
 #include "puzzle/page.h"
 #include "puzzle/project.h"
@@ -291,13 +291,13 @@ int commandLine(int argc, char** argv) {
     // The picture is read before the folder is touched, as in the window, so a picture that
     // cannot be read leaves no trace.
     QString error;
-    std::unique_ptr<platform::Source> source = platform::openSource(
-        picturePath, error, platform::SourceCheck::Header,
-        choice.fit.isEmpty() ? platform::SourceUse::Planes : platform::SourceUse::Rows);
+    std::unique_ptr<picture::Source> source = picture::openSource(
+        picturePath, error, picture::SourceCheck::Header,
+        choice.fit.isEmpty() ? picture::SourceUse::Planes : picture::SourceUse::Rows);
     if (!source)
         return failure(error);
     if (!choice.fit.isEmpty())
-        source = platform::fitWithin(std::move(source), choice.fit);
+        source = picture::fitWithin(std::move(source), choice.fit);
 
     const QFileInfo folderInfo(folder);
     if (folderInfo.exists() && !folderInfo.isDir())
@@ -312,7 +312,7 @@ int commandLine(int argc, char** argv) {
         return failure(QStringLiteral("Could not make the folder %1.").arg(folder));
 
     // A signal stops the run where it can leave the folder as it was, then ends the process.
-    const platform::InterruptGuard guard;
+    const folder::InterruptGuard guard;
     const bool solveButton = parser.isSet(solveOption);
     puzzle::ProjectOutcome outcome;
     if (choice.modern) {

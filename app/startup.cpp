@@ -3,7 +3,7 @@
 #include "app/app.h"
 #include "platform/filetypes.h"
 #include "platform/interaction.h"
-#include "platform/qtinteraction.h"
+#include "platform/widgets/qtinteraction.h"
 #include "ui/framework.h"
 #include "ui/menu.h"
 #include "ui/window1.h"

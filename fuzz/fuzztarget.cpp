@@ -2,7 +2,7 @@
 // writeProject into a folder. Besides what the sanitizers catch, the folder must end up either
 // complete or untouched; anything in between counts as a crash.
 
-#include "platform/picturesource.h"
+#include "picture/picturesource.h"
 #include "puzzle/project.h"
 
 #include <QCoreApplication>
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // bytes of its own.
     const int n = 3 + int(size % 7);
     QString error;
-    const std::unique_ptr<platform::Source> source = platform::openSource(w.picture, error);
+    const std::unique_ptr<picture::Source> source = picture::openSource(w.picture, error);
     if (!source) {
         if (error.isEmpty())
             broken("a refusal without a cause", w.picture);

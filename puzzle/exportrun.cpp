@@ -1,9 +1,9 @@
 #include "puzzle/exportrun.h"
 
+#include "folder/interrupt.h"
+#include "folder/stagedfolder.h"
 #include "platform/filetypes.h"
 #include "platform/interaction.h"
-#include "platform/interrupt.h"
-#include "platform/stagedfolder.h"
 #include "puzzle/project.h"
 
 #include <exception>
@@ -36,8 +36,8 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
 
     QString error;
     // Every row is read now, so a damaged picture is refused before the user picks a folder.
-    const std::unique_ptr<platform::Source> source =
-        platform::openSource(picture, error, platform::SourceCheck::EveryRow);
+    const std::unique_ptr<picture::Source> source =
+        picture::openSource(picture, error, picture::SourceCheck::EveryRow);
     if (!source)
         throw RunFailure{error};
 
@@ -59,7 +59,7 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     const SizeRow* row = selectedRow(host.sizeButtonStates());
     if (!row) {
         // Without a size there are no pieces to make; the page is still written.
-        platform::StagedFolder out(folder);
+        folder::StagedFolder out(folder);
         if (!out.write(QStringLiteral("index.html"), page()) || !out.commit())
             throw RunFailure{out.errorString()};
         return ExportResult::Written;
@@ -70,7 +70,7 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     callbacks.yield = platform::yieldToEvents;
     callbacks.previewSize = host.previewSize();
     // A signal stops the run where it can leave the folder as it was, then ends the process.
-    const platform::InterruptGuard guard;
+    const folder::InterruptGuard guard;
     const ProjectOutcome outcome = writeProject(*source, row->n, folder, page, callbacks);
     if (!outcome.ok)
         throw RunFailure{outcome.error};

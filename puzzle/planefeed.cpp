@@ -8,7 +8,7 @@ namespace puzzle {
 
 namespace {
 
-constexpr int kRows = platform::JpegEncoder::kPlaneRows;
+constexpr int kRows = picture::JpegEncoder::kPlaneRows;
 
 } // namespace
 
@@ -47,7 +47,7 @@ void mergeChroma(const ChromaMap& map, const uchar* even, const uchar* odd, ucha
 
 ChromaMap chromaMap(qsizetype x0, int width, int hx) {
     ChromaMap map;
-    map.outWidth = platform::JpegEncoder::chromaWidth(width);
+    map.outWidth = picture::JpegEncoder::chromaWidth(width);
     const qsizetype first = x0 / hx;
     const int samples = (width + 1) / 2;
     map.near.resize(std::size_t(samples));
@@ -65,7 +65,7 @@ ChromaMap chromaMap(qsizetype x0, int width, int hx) {
     return map;
 }
 
-PlaneFeed::PlaneFeed(const platform::PlaneLayout& layout, int pieceWidth, int pieceHeight)
+PlaneFeed::PlaneFeed(const picture::PlaneLayout& layout, int pieceWidth, int pieceHeight)
     : m_layout(layout)
     , m_pw(pieceWidth)
     , m_ph(pieceHeight) {}
@@ -73,7 +73,7 @@ PlaneFeed::PlaneFeed(const platform::PlaneLayout& layout, int pieceWidth, int pi
 void PlaneFeed::startAt(qsizetype x0) {
     const int hx = m_layout.hx;
     m_x0 = x0;
-    m_lumaWidth = platform::JpegEncoder::planeWidth(m_pw);
+    m_lumaWidth = picture::JpegEncoder::planeWidth(m_pw);
     m_map = chromaMap(x0, m_pw, hx);
     m_y.resize(std::size_t(m_lumaWidth) * kRows);
     m_cb.resize(std::size_t(m_map.outWidth) * kRows / 2);
@@ -86,8 +86,8 @@ void PlaneFeed::startAt(qsizetype x0) {
     m_evenRow = -1;
 }
 
-QString PlaneFeed::addRow(const PlaneRows& rows, int y, int pieceRow,
-                          platform::JpegEncoder& encoder, QImage* preview) {
+QString PlaneFeed::addRow(const PlaneRows& rows, int y, int pieceRow, picture::JpegEncoder& encoder,
+                          QImage* preview) {
     const int inSlot = y - rows.top;
     uchar* luma = m_y.data() + std::size_t(m_lumaWidth) * std::size_t(m_rows);
     std::memcpy(luma, rows.planes[0] + rows.lumaStride * inSlot + m_x0 - rows.lumaLeft,

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/jpegencode.h"
-#include "platform/jpegsource.h"
+#include "picture/jpegencode.h"
+#include "picture/jpegsource.h"
 
 #include <QImage>
 #include <QString>
@@ -58,7 +58,7 @@ struct PlaneRows {
 // time.
 class PlaneFeed {
 public:
-    PlaneFeed(const platform::PlaneLayout& layout, int pieceWidth, int pieceHeight);
+    PlaneFeed(const picture::PlaneLayout& layout, int pieceWidth, int pieceHeight);
 
     // A new piece of column c begins.
     void start(int c) { startAt(qsizetype(c) * m_pw); }
@@ -67,13 +67,13 @@ public:
     // Takes row y of the picture, row pieceRow of the piece, from `rows`, and hands the block to
     // `encoder` once it is full or the piece ends; rows of `preview`, when given, are filled as
     // they are made.
-    QString addRow(const PlaneRows& rows, int y, int pieceRow, platform::JpegEncoder& encoder,
+    QString addRow(const PlaneRows& rows, int y, int pieceRow, picture::JpegEncoder& encoder,
                    QImage* preview);
 
 private:
     void previewRows(QImage& preview, int pieceRow, int blockRow, int count) const;
 
-    platform::PlaneLayout m_layout;
+    picture::PlaneLayout m_layout;
     int m_pw, m_ph;
     qsizetype m_x0 = 0; // the piece's left edge in the picture
     int m_lumaWidth = 0;

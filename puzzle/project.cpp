@@ -1,6 +1,6 @@
 #include "puzzle/project.h"
 
-#include "platform/stagedfolder.h"
+#include "folder/stagedfolder.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -11,7 +11,7 @@ namespace {
 
 class FolderSink final : public PieceSink {
 public:
-    explicit FolderSink(platform::StagedFolder& folder)
+    explicit FolderSink(folder::StagedFolder& folder)
         : m_folder(folder) {}
     bool put(const QString& name, const QByteArray& bytes) override {
         return m_folder.write(name, bytes);
@@ -19,7 +19,7 @@ public:
     QString errorString() const override { return m_folder.errorString(); }
 
 private:
-    platform::StagedFolder& m_folder;
+    folder::StagedFolder& m_folder;
 };
 
 // Notes each piece's version on its way to the folder, or keeps the piece in memory instead.
@@ -61,7 +61,7 @@ QByteArray pieceVersion(const QByteArray& bytes) {
 namespace {
 
 // The pieces through `sink`, then "index.html" from `pageText`, all moved into place together.
-ProjectOutcome writeThrough(platform::Source& source, int n, platform::StagedFolder& out,
+ProjectOutcome writeThrough(picture::Source& source, int n, folder::StagedFolder& out,
                             PieceSink& sink, const std::function<QByteArray(QSize)>& pageText,
                             const SliceCallbacks& callbacks) {
     ProjectOutcome outcome;
@@ -83,11 +83,11 @@ ProjectOutcome writeThrough(platform::Source& source, int n, platform::StagedFol
 
 } // namespace
 
-ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
                             PieceStorage storage,
                             const std::function<QByteArray(const MadePieces&)>& pageText,
                             const SliceCallbacks& callbacks) {
-    platform::StagedFolder out(folder);
+    folder::StagedFolder out(folder);
     FolderSink folderSink(out);
     MadePieces made;
     RecordingSink sink(storage == PieceStorage::Files ? &folderSink : nullptr, made);
@@ -100,16 +100,16 @@ ProjectOutcome writeProject(platform::Source& source, int n, const QString& fold
         callbacks);
 }
 
-ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks) {
     return writeProject(
         source, n, folder, [&pageText] { return pageText; }, callbacks);
 }
 
-ProjectOutcome writeProject(platform::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks) {
-    platform::StagedFolder out(folder);
+    folder::StagedFolder out(folder);
     FolderSink sink(out);
     return writeThrough(
         source, n, out, sink, [&](QSize) { return pageText(); }, callbacks);

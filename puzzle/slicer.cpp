@@ -16,10 +16,10 @@
 // would have taken of the pixels, or of the chroma samples nearest to them.
 #include "puzzle/slicer.h"
 
-#include "platform/interrupt.h"
-#include "platform/jpegencode.h"
-#include "platform/jpegsource.h"
-#include "platform/picturefile.h"
+#include "folder/interrupt.h"
+#include "picture/jpegencode.h"
+#include "picture/jpegsource.h"
+#include "picture/picturefile.h"
 #include "puzzle/planefeed.h"
 
 #include <QIODevice>
@@ -73,7 +73,7 @@ struct Slot {
 };
 
 struct Column {
-    platform::JpegEncoder encoder;
+    picture::JpegEncoder encoder;
     int next = 0; // the chunk it reads next
     bool busy = false;
     QImage preview;                  // the piece being made, when previews are wanted
@@ -110,10 +110,10 @@ struct Finished {
 
 class Pass {
 public:
-    Pass(platform::Source& source, int n, QSize piece, PieceSink& out,
+    Pass(picture::Source& source, int n, QSize piece, PieceSink& out,
          const SliceCallbacks& callbacks)
         : m_source(source)
-        , m_planes(dynamic_cast<platform::JpegPlanes*>(&source))
+        , m_planes(dynamic_cast<picture::JpegPlanes*>(&source))
         , m_n(n)
         , m_pw(piece.width())
         , m_ph(piece.height())
@@ -184,7 +184,7 @@ public:
         }
 
         for (int t = 0; t < m_chunks; ++t) {
-            if (platform::interrupted())
+            if (folder::interrupted())
                 return kInterrupted;
             Slot& slot = m_slots[std::size_t(t % m_ring)];
             if (QString error = waitAndStage([&slot] { return slot.pending == 0; }, true);
@@ -217,7 +217,7 @@ private:
             constexpr std::size_t kAlign = 64;
             slot.memory.reset(new (std::nothrow) uchar[std::size_t(m_slotBytes) + kAlign]);
             if (!slot.memory)
-                return platform::noMemoryForRows(m_chunkRows);
+                return picture::noMemoryForRows(m_chunkRows);
             const auto at = reinterpret_cast<std::uintptr_t>(slot.memory.get());
             slot.base = slot.memory.get() + (kAlign - at % kAlign) % kAlign;
         }
@@ -258,7 +258,7 @@ private:
         }
         if (slot.image.isNull() || slot.image.width() != m_width ||
             slot.image.height() != slot.rows)
-            return platform::noMemoryForRows(slot.rows);
+            return picture::noMemoryForRows(slot.rows);
         return {};
     }
 
@@ -272,7 +272,7 @@ private:
         for (;;) {
             if (!m_failure.isEmpty())
                 return m_failure;
-            if (platform::interrupted())
+            if (folder::interrupted())
                 return kInterrupted;
             if (auto it = m_staging < m_cutOrder.size() ? m_unstaged.find(m_cutOrder[m_staging])
                                                         : m_unstaged.end();
@@ -417,8 +417,8 @@ private:
             const int count = std::min(end, (r + 1) * m_ph) - y;
             if (pieceTop == 0) {
                 if (QString error = startPiece(column, k,
-                                               m_planes ? platform::JpegEncoder::Input::Planes
-                                                        : platform::JpegEncoder::Input::Rgb32);
+                                               m_planes ? picture::JpegEncoder::Input::Planes
+                                                        : picture::JpegEncoder::Input::Rgb32);
                     !error.isEmpty())
                     return error;
             }
@@ -434,7 +434,7 @@ private:
     }
 
     // Piece k begins in the column's encoder, and its preview when previews are wanted.
-    QString startPiece(Column& column, int k, platform::JpegEncoder::Input input) {
+    QString startPiece(Column& column, int k, picture::JpegEncoder::Input input) {
         if (!column.encoder.begin(m_pw, m_ph, input))
             return cannotEncode(k, column.encoder.error());
         if (m_callbacks.preview) {
@@ -540,7 +540,7 @@ private:
     QString encodeShown(Column& column, int k, const PlaneRows& rows, int x, int y,
                         std::vector<Finished>& finished) {
         if (!column.feed) {
-            platform::PlaneLayout shown = m_layout;
+            picture::PlaneLayout shown = m_layout;
             if (m_orientation >= 5)
                 std::swap(shown.hx, shown.vy);
             // Windows filled from RGB rows hold 4:2:0 planes too.
@@ -549,7 +549,7 @@ private:
             column.feed = std::make_unique<PlaneFeed>(shown, m_pw, m_ph);
         }
         column.feed->startAt(x);
-        if (QString error = startPiece(column, k, platform::JpegEncoder::Input::Planes);
+        if (QString error = startPiece(column, k, picture::JpegEncoder::Input::Planes);
             !error.isEmpty())
             return error;
         QImage* preview = m_callbacks.preview ? &column.preview : nullptr;
@@ -812,9 +812,9 @@ private:
         return {};
     }
 
-    platform::Source& m_source;
-    platform::JpegPlanes* m_planes; // null: RGB32 rows
-    platform::PlaneLayout m_layout;
+    picture::Source& m_source;
+    picture::JpegPlanes* m_planes; // null: RGB32 rows
+    picture::PlaneLayout m_layout;
     const int m_n, m_pw, m_ph;
     const int m_orientation;
     const int m_width, m_height;  // of the rows as they are read: as stored
@@ -855,7 +855,7 @@ SliceOutcome failed(QString error) {
 
 } // namespace
 
-SliceOutcome slice(platform::Source& source, int n, PieceSink& out,
+SliceOutcome slice(picture::Source& source, int n, PieceSink& out,
                    const SliceCallbacks& callbacks) {
     const QSize size = source.size();
     const int pw = n > 0 ? size.width() / n : 0;
@@ -874,7 +874,7 @@ SliceOutcome slice(platform::Source& source, int n, PieceSink& out,
 
     QByteArray white;
     QString error;
-    if (!platform::encodeWhite(pw, ph, white, error))
+    if (!picture::encodeWhite(pw, ph, white, error))
         return failed(QStringLiteral("Could not encode white.jpg: %1").arg(error));
     if (callbacks.preview) {
         const QSize shown = callbacks.previewSize.isEmpty()

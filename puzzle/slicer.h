@@ -6,7 +6,7 @@
 // to the calling thread, which hands them on in the order they are cut and shows them in index
 // order.
 
-#include "platform/picturesource.h"
+#include "picture/picturesource.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -44,7 +44,7 @@ public:
 
 // Trims `source` at its right and bottom edges so both sides divide by `n`, cuts it into n*n pieces
 // "Image<k>.jpg" on a white ground, then the all-white "white.jpg", all handed to `out`.
-SliceOutcome slice(platform::Source& source, int n, PieceSink& out,
+SliceOutcome slice(picture::Source& source, int n, PieceSink& out,
                    const SliceCallbacks& callbacks = {});
 
 } // namespace puzzle

@@ -1,7 +1,7 @@
 #include "ui/menu.h"
 
-#include "platform/editactions.h"
 #include "platform/interaction.h"
+#include "platform/widgets/editactions.h"
 #include "ui/framework.h"
 
 #include <QAction>

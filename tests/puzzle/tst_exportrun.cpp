@@ -1,11 +1,12 @@
 #include "fakehost.h"
 #include "fakeinteraction.h"
+#include "folder/stagedfolder.h"
 #include "platform/filetypes.h"
-#include "platform/stagedfolder.h"
 #include "puzzle/page.h"
 #include "puzzle/project.h"
 #include "puzzle/sizecommand.h"
 #include "testpictures.h"
+#include "wholepicture.h"
 
 #include <QPainter>
 #include <QTemporaryDir>
@@ -151,7 +152,7 @@ private slots:
         QFETCH(QSize, piece);
         const QImage image = gradient(picture.width(), picture.height());
         const QString folder = newFolder(QStringLiteral("trim%1x%2").arg(picture.width()).arg(n));
-        const auto source = platform::sourceFromImage(image);
+        const auto source = picture::sourceFromImage(image);
         const ProjectOutcome outcome = writeProject(*source, n, folder, QByteArray("page"));
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         QCOMPARE(outcome.pieceSize, piece);
@@ -172,7 +173,7 @@ private slots:
         image.fill(Qt::transparent);
         QPainter(&image).fillRect(0, 0, 45, 90, Qt::red);
         const QString folder = newFolder("transparent");
-        const auto source = platform::sourceFromImage(image);
+        const auto source = picture::sourceFromImage(image);
         QVERIFY(writeProject(*source, 3, folder, QByteArray("page")).ok);
         for (int k : {2, 5, 8})
             QVERIFY2(allNearly(read(folder + QStringLiteral("/Image%1.jpg").arg(k)), Qt::white),

@@ -1,13 +1,13 @@
 // The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
 #include "jpegfiles.h"
-#include "platform/fitsource.h"
-#include "platform/jpegencode.h"
-#include "platform/jpegsource.h"
-#include "platform/picture.h"
+#include "picture/fitsource.h"
+#include "picture/jpegencode.h"
+#include "picture/jpegsource.h"
 #include "puzzle/project.h"
 #include "testpictures.h"
+#include "wholepicture.h"
 
-#include "../platform/gifwriter.h"
+#include "gifwriter.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -18,7 +18,7 @@
 #include <QTest>
 
 using namespace puzzle;
-using namespace platform;
+using namespace picture;
 using namespace jpegfiles;
 using namespace testpictures;
 
@@ -255,7 +255,7 @@ private slots:
         for (int k = 0; k < n * n; ++k) {
             const QImage region = shown.image.copy((k % n) * pw, (k / n) * ph, pw, ph)
                                       .convertToFormat(QImage::Format_RGB32);
-            platform::JpegEncoder encoder;
+            picture::JpegEncoder encoder;
             QVERIFY(encoder.begin(pw, ph));
             for (int y = 0; y < ph; ++y) {
                 const uchar* row = region.constScanLine(y);
@@ -324,9 +324,9 @@ private slots:
         QString error;
         auto source = openSource(path, error);
         QVERIFY2(source, qPrintable(error));
-        source = platform::fitWithin(std::move(source), QSize(300, 300));
+        source = picture::fitWithin(std::move(source), QSize(300, 300));
         const QImage shown = read(path);
-        const QSize target = platform::fittedSize(shown.size(), QSize(300, 300));
+        const QSize target = picture::fittedSize(shown.size(), QSize(300, 300));
         QCOMPARE(source->size(), target);
         const QString folder = newFolder();
         QVERIFY(writeProject(*source, 3, folder, QByteArray("p")).ok);
@@ -482,7 +482,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(bool, works);
         const QString path = newFile(bytes, ".gif");
-        const platform::DecodedPicture whole = platform::openAsPicture(path);
+        const picture::DecodedPicture whole = picture::openAsPicture(path);
         QString error;
         const auto source = openSource(path, error);
         QCOMPARE(bool(source), works);

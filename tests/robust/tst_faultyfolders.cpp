@@ -120,7 +120,7 @@ class TestFaultyFolders : public QObject {
         if (!QDir().mkpath(folder))
             return {};
         QString error;
-        const auto source = platform::openSource(m_olderPicture, error);
+        const auto source = picture::openSource(m_olderPicture, error);
         if (!source || !puzzle::writeProject(*source, 5, folder, QByteArray("older page")).ok)
             return {};
         const QDir dir(folder);
@@ -149,7 +149,7 @@ private slots:
         const QString probe = m_dir.filePath("probe");
         QDir().mkpath(probe);
         QString error;
-        const auto source = platform::openSource(m_picture, error);
+        const auto source = picture::openSource(m_picture, error);
         QVERIFY2(source, qPrintable(error));
         QVERIFY(puzzle::writeProject(*source, 3, probe, QByteArray("page")).ok);
         for (int k = 0; k < 9; ++k) {

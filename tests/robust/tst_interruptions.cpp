@@ -5,8 +5,8 @@
 
 #include "robustness.h"
 
+#include "folder/stagedfolder.h"
 #include "platform/filetypes.h"
-#include "platform/stagedfolder.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -156,7 +156,7 @@ private slots:
         const robust::Snapshot killed = robust::snapshot(m_folder);
         QCOMPARE(killed.value("notes.txt"), m_older.value("notes.txt"));
         QCOMPARE(killed.value("photos/beach.jpg"), m_older.value("photos/beach.jpg"));
-        { platform::StagedFolder next(m_folder); }
+        { folder::StagedFolder next(m_folder); }
         const robust::Snapshot now = robust::snapshot(m_folder);
         QVERIFY2(now == m_older || now == m_newer, qPrintable(describe(now, m_older, m_newer)));
         ++(now == m_older ? m_endedOlder : m_endedNewer);

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QIODevice;
+
+namespace folder {
+
+// Writes a set of files into one folder so that nothing shows under a final name until every file
+// is complete, and then all of them show at once or none does.
+//
+// - Each file is written to a hidden temporary beside its target (".tilemaven-new.NAME"), opened
+//   without following links; commit() moves them into place. An entry of any kind at a target
+//   name (a symbolic link, a FIFO) is replaced by the new regular file: nothing outside the folder
+//   is ever written or created through it. A folder at a target name is a failure.
+// - Before the first move, every older file is set aside under ".tilemaven-old.NAME" and a journal
+//   (".tilemaven-journal") says that the moves have begun. A failure during the moves puts every
+//   older file back; after the last move the older files are removed.
+// - A process killed outright may leave those hidden files behind. The next StagedFolder on the
+//   same folder finds them before it writes anything: with a journal, the newer set was complete
+//   and its moves are finished; without one, the older files go back. Entries under other names
+//   are never touched.
+// - Only one StagedFolder at a time may work on a folder, across processes: the constructor waits
+//   for an advisory lock on the folder itself (no file is made for it).
+class StagedFolder {
+public:
+    explicit StagedFolder(QString folder);
+    ~StagedFolder(); // discards whatever was not committed, then lets go of the folder
+    StagedFolder(const StagedFolder&) = delete;
+    StagedFolder& operator=(const StagedFolder&) = delete;
+
+    // Starts the file `name` (no path separators) and returns the device to write it to, or
+    // nullptr with errorString() set. The device stays valid until commit() or discard().
+    QIODevice* open(const QString& name);
+    // Convenience: the whole of `name` in one go.
+    bool write(const QString& name, const QByteArray& bytes);
+
+    // Checks that every started file can take its place (no folder in the way, no write error so
+    // far, no interruption asked for), then moves them all into place, all or nothing.
+    bool commit();
+    void discard();
+
+    QString errorString() const { return m_error; }
+    QStringList names() const; // started files, in order
+
+    // Called after each change that commit() makes to the folder; lets a test stop the process at
+    // every step of the way.
+    void setStepObserver(std::function<void()> observer) { m_stepObserver = std::move(observer); }
+
+    // Names of the hidden entries, so that callers listing a folder can tell them apart.
+    static bool isHiddenWork(const QString& name);
+
+private:
+    struct Entry;
+    bool fail(const QString& error);
+    void step();
+    bool keepOlder(std::vector<int>& kept);
+    bool putBack(const std::vector<int>& kept);
+    bool writeJournal(bool forward, std::size_t moved = 0);
+    bool rollBack(std::size_t moved);
+
+    QString m_folder;
+    QString m_error;
+    QString m_folderProblem; // set when the folder cannot be used at all
+    int m_dir = -1;          // the folder, opened once; every name is taken relative to it
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    std::function<void()> m_stepObserver;
+    bool m_keepStaged = false; // a failed rollback leaves the staged files for the next run
+};
+
+} // namespace folder
