@@ -316,7 +316,7 @@ int commandLine(int argc, char** argv) {
     const bool solveButton = parser.isSet(solveOption);
     puzzle::ProjectOutcome outcome;
     if (choice.modern) {
-        outcome = puzzle::writeProject(*source, row->n, folder,
+        outcome = puzzle::writeProject(*source, puzzle::Grid::square(row->n), folder,
                                        choice.singleFile ? puzzle::PieceStorage::InPage
                                                          : puzzle::PieceStorage::Files,
                                        [&](const puzzle::MadePieces& made) {
@@ -327,7 +327,8 @@ int commandLine(int argc, char** argv) {
         const QString pageText =
             puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), *row) +
             puzzle::buildTableText(*row, solveButton);
-        outcome = puzzle::writeProject(*source, row->n, folder, pageText.toLatin1());
+        outcome = puzzle::writeProject(*source, puzzle::Grid::square(row->n), folder,
+                                       pageText.toLatin1());
     }
     if (!outcome.ok) {
         // Only folders made by this run go again, and only while they are still empty.

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const puzzle::ProjectOutcome outcome =
-        puzzle::writeProject(*source, n, w.folder, QByteArray("page"));
+        puzzle::writeProject(*source, puzzle::Grid::square(n), w.folder, QByteArray("page"));
     const QStringList written = entries(w.folder);
     if (outcome.ok) {
         if (written.size() != n * n + 2)

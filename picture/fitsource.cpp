@@ -75,8 +75,7 @@ public:
 private:
     void read() {
         // Rows come as stored: a turned picture's are as many as it is shown wide.
-        const int height =
-            m_source.orientation() >= 5 ? m_source.size().width() : m_source.size().height();
+        const int height = storedSize(m_source.orientation(), m_source.size()).height();
         for (int top = 0; top < height; top += m_bandRows) {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stop || int(m_ready.size()) < kAhead; });
@@ -132,7 +131,7 @@ public:
 
     // A turned picture is scaled as it is stored and turned when it is cut, as it would have been.
     QSize size() const override { return m_shown; }
-    int orientation() const override { return m_orientation; }
+    Orientation orientation() const override { return m_orientation; }
 
     bool nextRows(int rows, QImage& band, QString& error) override {
         if (rows < 0 || m_next + rows > m_size.height()) {
@@ -221,9 +220,9 @@ private:
     static constexpr int kBandRows = 16;
 
     std::unique_ptr<Source> m_in;
-    QSize stored(QSize shown) const { return m_orientation >= 5 ? shown.transposed() : shown; }
+    QSize stored(QSize shown) const { return storedSize(m_orientation, shown); }
 
-    const int m_orientation;
+    const Orientation m_orientation;
     QSize m_inSize, m_shown, m_size; // m_inSize and m_size as stored
     std::vector<Span> m_columns, m_rows;
     std::vector<float> m_line, m_sum;

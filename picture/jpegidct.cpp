@@ -212,23 +212,20 @@ void DeferredTransform::run(int component, const unsigned char* coefficients, st
 
 void DeferredTransform::runTurned(int component, const unsigned char* coefficients,
                                   std::ptrdiff_t stride, int blockRows, int first, int count,
-                                  int orientation, int across, int down, int top,
+                                  Orientation orientation, int across, int down, int top,
                                   unsigned char* out, std::ptrdiff_t outStride, bool halved) const {
     const State& s = *m_state;
-    if (component < 0 || component >= s.components || orientation < 1 || orientation > 8)
+    if (component < 0 || component >= s.components)
         return;
     prepareThread();
-    const bool transpose = orientation >= 5;
+    const bool transpose = swapsSides(orientation);
     // Mirroring a block's samples across its columns negates the coefficients of odd horizontal
-    // frequency; across its rows, those of odd vertical frequency. After the transposition, for
-    // orientations 5 to 8, the shown block is: 5 as it is, 6 mirrored, 7 both, 8 flipped.
-    // Without a transposed table the block is flipped before its transform instead (6 across its
-    // rows, 7 both ways, 8 across its columns) and its samples transposed after.
+    // frequency; across its rows, those of odd vertical frequency. Without a transposed table the
+    // block is mirrored before its transform instead, as it is stored, and its samples transposed
+    // after: the stored columns are then the shown rows.
     const bool late = transpose && !s.canTranspose;
-    static constexpr bool kMirror[9] = {false, false, true, true, false, false, true, true, false};
-    static constexpr bool kFlip[9] = {false, false, false, true, true, false, false, true, true};
-    const bool mirror = late ? kFlip[orientation] : kMirror[orientation];
-    const bool flip = late ? kMirror[orientation] : kFlip[orientation];
+    const bool mirror = late ? mirrorsShownRows(orientation) : mirrorsShownColumns(orientation);
+    const bool flip = late ? mirrorsShownColumns(orientation) : mirrorsShownRows(orientation);
     JCOEF sign[DCTSIZE2];
     for (int v = 0; v < DCTSIZE; ++v)
         for (int u = 0; u < DCTSIZE; ++u)
@@ -251,14 +248,9 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
                                                                         kCoefficientBytes);
             turnBlock(from, block, transpose && !late, sign);
             // Where the block lands, as the whole region turns.
-            const int i = bx, j = top + by;
-            const int
-                x = std::array{i, across - 1 - i, across - 1 - i, i,
-                               j, down - 1 - j,   down - 1 - j,   j}[std::size_t(orientation - 1)];
-            const int
-                y = std::array{j, j, down - 1 - j,   down - 1 - j,
-                               i, i, across - 1 - i, across - 1 - i}[std::size_t(orientation - 1)];
-            unsigned char* at = out + std::ptrdiff_t(y) * size * outStride + x * size;
+            const QPoint shown = shownPixel(orientation, bx, top + by, QSize(across, down));
+            unsigned char* at =
+                out + std::ptrdiff_t(shown.y()) * size * outStride + shown.x() * size;
             if (!late) {
                 for (int r = 0; r < size; ++r)
                     rows[r] = at + r * outStride;

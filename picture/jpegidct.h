@@ -7,6 +7,7 @@
 // thread, by the decompressor's own transform.
 
 #include "picture/jpegerrors.h"
+#include "picture/orientation.h"
 
 #include <memory>
 
@@ -36,17 +37,17 @@ public:
     void run(int component, const unsigned char* coefficients, std::ptrdiff_t stride, int blockRows,
              int first, int count, unsigned char* out, std::ptrdiff_t outStride) const;
 
-    // The same, turned as EXIF orientation `orientation` (1 to 8) turns a picture, within a
-    // region of `across` by `down` blocks whose first block column is `first`: `out` holds the
-    // region as it is shown (`down` by `across` blocks for orientations 5 to 8), each block where
+    // The same, turned as `orientation` turns a picture, within a region of `across` by `down`
+    // blocks whose first block column is `first`: `out` holds the region as it is shown (`down` by
+    // `across` blocks where the turn swaps the sides), each block where
     // the turn puts it and turned itself. The rows given are the region's block rows from `top`
     // on; of them, the first `count` block columns and `blockRows` block rows are transformed.
     // A turned block is transformed from its coefficients turned, so a transposed one may differ
     // from the transposed samples in the last bit. `halved`: each block comes out as 4x4 samples,
     // through the library's reduced transform (its DCT scaling), the region at half size.
     void runTurned(int component, const unsigned char* coefficients, std::ptrdiff_t stride,
-                   int blockRows, int first, int count, int orientation, int across, int down,
-                   int top, unsigned char* out, std::ptrdiff_t outStride,
+                   int blockRows, int first, int count, Orientation orientation, int across,
+                   int down, int top, unsigned char* out, std::ptrdiff_t outStride,
                    bool halved = false) const;
 
 private:

@@ -226,21 +226,20 @@ QString checkComplete(const std::shared_ptr<const picture::PictureFile>& file) {
 
 // The orientation that viewers apply: the one of the first APP1 segment that holds EXIF data
 // (XMP and others may come before it); 1 when there is none or it is damaged.
-int orientationOf(const jpeg_decompress_struct& cinfo) {
+Orientation orientationOf(const jpeg_decompress_struct& cinfo) {
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
         if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
             std::memcmp(m->data, "Exif\0\0", 6) != 0)
             continue;
-        const int orientation = exifOrientation(m->data, m->data_length);
-        return orientation >= 1 ? orientation : 1;
+        return orientationFromExif(exifOrientation(m->data, m->data_length));
     }
-    return 1;
+    return Orientation::Upright;
 }
 
 class JpegSource final : public Source, public JpegPlanes {
 public:
-    QSize size() const override { return m_orientation >= 5 ? m_size.transposed() : m_size; }
-    int orientation() const override { return m_orientation; }
+    QSize size() const override { return shownSize(m_orientation, m_size); }
+    Orientation orientation() const override { return m_orientation; }
 
     bool nextRows(int rows, QImage& band, QString& error) override {
         if (rows < 0 || m_next + rows > m_size.height()) {
@@ -351,15 +350,15 @@ public:
     }
 
     void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride, int blockRows,
-                          int first, int count, int orientation, int across, int down, int top,
-                          uchar* out, qsizetype outStride, bool halved) const override {
+                          int first, int count, Orientation orientation, int across, int down,
+                          int top, uchar* out, qsizetype outStride, bool halved) const override {
         if (m_layout.grey && component > 0) {
             // Neutral all over, filled with the region's first rows.
             if (top > 0)
                 return;
             const int size = halved ? DCTSIZE / 2 : DCTSIZE;
-            const int width = orientation >= 5 ? down : across;
-            const int height = orientation >= 5 ? across : down;
+            const int width = swapsSides(orientation) ? down : across;
+            const int height = swapsSides(orientation) ? across : down;
             for (int row = 0; row < height * size; ++row)
                 std::memset(out + qsizetype(row) * outStride, 128, std::size_t(width) * size);
             return;
@@ -461,7 +460,7 @@ private:
     bool m_planar = false;
     bool m_cmyk = false;
     bool m_inverted = false;
-    int m_orientation = 1;
+    Orientation m_orientation = Orientation::Upright;
     PlaneLayout m_layout;
     int m_next = 0;
     bool m_finished = false;

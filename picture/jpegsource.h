@@ -57,8 +57,8 @@ public:
     // `halved`: each block comes out as 4x4 samples (the decoder's own 1/2 scaling), the region
     // at half size each way.
     virtual void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride,
-                                  int blockRows, int first, int count, int orientation, int across,
-                                  int down, int top, uchar* out, qsizetype outStride,
+                                  int blockRows, int first, int count, Orientation orientation,
+                                  int across, int down, int top, uchar* out, qsizetype outStride,
                                   bool halved) const = 0;
 };
 
@@ -73,7 +73,7 @@ struct JpegOpening {
     JpegVerdict verdict = JpegVerdict::WholePicture;
     std::unique_ptr<Source> source;
     QString error;
-    int orientation = 1; // EXIF: how the stored rows are to be turned for showing, 1 to 8
+    Orientation orientation = Orientation::Upright; // how the stored rows are turned for showing
 };
 
 // Opens `file` for banded decoding when its content is a JPEG: 8-bit grey, YCbCr, RGB, CMYK or

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/orientation.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -15,9 +17,9 @@ public:
     virtual ~Source() = default;
     // The picture as a viewer shows it.
     virtual QSize size() const = 0;
-    // EXIF's 1 to 8: how the rows that nextRows() gives, the picture as stored, are turned to be
-    // shown. Rows are then size() wide and high, swapped for orientations 5 to 8.
-    virtual int orientation() const { return 1; }
+    // How the rows that nextRows() gives, the picture as stored, are turned to be shown. Rows are
+    // then size() wide and high, swapped where the turn swaps the sides.
+    virtual Orientation orientation() const { return Orientation::Upright; }
     // The next `rows` rows as an image of the full width (formats RGB32 or ARGB32), continuing
     // where the last call stopped. False with `error` set when the data runs out or is damaged.
     virtual bool nextRows(int rows, QImage& band, QString& error) = 0;

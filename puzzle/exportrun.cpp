@@ -71,7 +71,8 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     callbacks.previewSize = host.previewSize();
     // A signal stops the run where it can leave the folder as it was, then ends the process.
     const folder::InterruptGuard guard;
-    const ProjectOutcome outcome = writeProject(*source, row->n, folder, page, callbacks);
+    const ProjectOutcome outcome =
+        writeProject(*source, Grid::square(row->n), folder, page, callbacks);
     if (!outcome.ok)
         throw RunFailure{outcome.error};
     return ExportResult::Written;

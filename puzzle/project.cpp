@@ -61,12 +61,12 @@ QByteArray pieceVersion(const QByteArray& bytes) {
 namespace {
 
 // The pieces through `sink`, then "index.html" from `pageText`, all moved into place together.
-ProjectOutcome writeThrough(picture::Source& source, int n, folder::StagedFolder& out,
+ProjectOutcome writeThrough(picture::Source& source, Grid grid, folder::StagedFolder& out,
                             PieceSink& sink, const std::function<QByteArray(QSize)>& pageText,
                             const SliceCallbacks& callbacks) {
     ProjectOutcome outcome;
     outcome.pictureSize = source.size();
-    const SliceOutcome sliced = slice(source, n, sink, callbacks);
+    const SliceOutcome sliced = slice(source, grid, sink, callbacks);
     if (!sliced.ok) {
         outcome.error = sliced.error;
         return outcome;
@@ -76,14 +76,14 @@ ProjectOutcome writeThrough(picture::Source& source, int n, folder::StagedFolder
         return outcome;
     }
     outcome.ok = true;
-    outcome.pieces = n * n;
+    outcome.pieces = grid.pieces();
     outcome.pieceSize = sliced.pieceSize;
     return outcome;
 }
 
 } // namespace
 
-ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
                             PieceStorage storage,
                             const std::function<QByteArray(const MadePieces&)>& pageText,
                             const SliceCallbacks& callbacks) {
@@ -92,7 +92,7 @@ ProjectOutcome writeProject(picture::Source& source, int n, const QString& folde
     MadePieces made;
     RecordingSink sink(storage == PieceStorage::Files ? &folderSink : nullptr, made);
     return writeThrough(
-        source, n, out, sink,
+        source, grid, out, sink,
         [&](QSize pieceSize) {
             made.pieceSize = pieceSize;
             return pageText(made);
@@ -100,19 +100,19 @@ ProjectOutcome writeProject(picture::Source& source, int n, const QString& folde
         callbacks);
 }
 
-ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks) {
     return writeProject(
-        source, n, folder, [&pageText] { return pageText; }, callbacks);
+        source, grid, folder, [&pageText] { return pageText; }, callbacks);
 }
 
-ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks) {
     folder::StagedFolder out(folder);
     FolderSink sink(out);
     return writeThrough(
-        source, n, out, sink, [&](QSize) { return pageText(); }, callbacks);
+        source, grid, out, sink, [&](QSize) { return pageText(); }, callbacks);
 }
 
 } // namespace puzzle

@@ -23,10 +23,10 @@ struct ProjectOutcome {
 
 // The whole folder: pieces, "white.jpg" and "index.html" holding `pageText` byte for byte, moved
 // into place only when all are complete. On failure the folder is left as it was.
-ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks = {});
 // The same, with the page asked for only once the pieces are staged.
-ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks = {});
 
@@ -44,7 +44,7 @@ struct MadePieces {
 };
 
 // The pieces made into `storage`, then "index.html" built from them.
-ProjectOutcome writeProject(picture::Source& source, int n, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
                             PieceStorage storage,
                             const std::function<QByteArray(const MadePieces&)>& pageText,
                             const SliceCallbacks& callbacks = {});

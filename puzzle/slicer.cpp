@@ -110,21 +110,22 @@ struct Finished {
 
 class Pass {
 public:
-    Pass(picture::Source& source, int n, QSize piece, PieceSink& out,
+    Pass(picture::Source& source, Grid grid, QSize piece, PieceSink& out,
          const SliceCallbacks& callbacks)
         : m_source(source)
         , m_planes(dynamic_cast<picture::JpegPlanes*>(&source))
-        , m_n(n)
+        , m_grid(grid)
         , m_pw(piece.width())
         , m_ph(piece.height())
         , m_orientation(source.orientation())
-        , m_width(m_orientation >= 5 ? source.size().height() : source.size().width())
-        , m_height(m_orientation >= 5 ? source.size().width() : source.size().height())
+        , m_width(shownSize(m_orientation, source.size()).width())
+        , m_height(shownSize(m_orientation, source.size()).height())
+        , m_cells(picture::swapsSides(m_orientation) ? Grid{grid.rows, grid.columns} : grid)
         , m_out(out)
         , m_callbacks(callbacks)
         , m_preview(callbacks.previewSize.isEmpty() ? piece
                                                     : piece.boundedTo(callbacks.previewSize))
-        , m_columns(std::size_t(n)) {
+        , m_columns(std::size_t(m_cells.columns)) {
         if (m_planes && !m_planes->canReadPlanes())
             m_planes = nullptr;
         if (m_planes) {
@@ -133,7 +134,7 @@ public:
             // A turned picture's blocks are turned as they are transformed. A single-scan picture
             // whose blocks cannot be had is read in RGB rows instead; a multi-scan one, decoded
             // for planes when it was opened, then fails to give its rows, with the cause.
-            if (m_orientation != 1 && !m_deferred)
+            if (!isUpright(m_orientation) && !m_deferred)
                 m_planes = nullptr;
         }
         if (m_planes) {
@@ -151,7 +152,7 @@ public:
         } else {
             // Turned, the rows go into windows at once: the slots are there for the decoding
             // thread to read on, and more, smaller ones serve it as well.
-            const qsizetype slotBytes = m_orientation == 1 ? kSlotBytes : kSlotBytes / 4;
+            const qsizetype slotBytes = isUpright(m_orientation) ? kSlotBytes : kSlotBytes / 4;
             const qsizetype rowBytes = qsizetype(m_width) * 4;
             m_chunkRows =
                 int(std::clamp<qsizetype>(slotBytes / rowBytes / 16 * 16, 16, kMaxChunkRows));
@@ -159,12 +160,12 @@ public:
         }
         m_chunks = (m_height + m_chunkRows - 1) / m_chunkRows;
         // Upright, pieces are cut in index order; turned, by rows of stored cells.
-        if (m_orientation != 1) {
+        if (!isUpright(m_orientation)) {
             planCells();
             m_ring = kTurnedSlots;
             m_cutOrder = m_cellPiece;
         } else {
-            m_cutOrder.resize(std::size_t(n) * std::size_t(n));
+            m_cutOrder.resize(std::size_t(grid.pieces()));
             std::iota(m_cutOrder.begin(), m_cutOrder.end(), 0);
         }
     }
@@ -196,12 +197,12 @@ public:
                 std::lock_guard lock(m_mutex);
                 // Rows outside the pieces are read only so that damage there is found; every
                 // column still passes over them, as over any slot, before it comes free.
-                slot.pending = m_n;
+                slot.pending = m_cells.columns;
                 m_published = t + 1;
             }
             m_toWorkers.notify_all();
         }
-        const int pieces = m_n * m_n;
+        const int pieces = m_grid.pieces();
         if (QString error = waitAndStage([this, pieces] { return m_staged == pieces; });
             !error.isEmpty())
             return error;
@@ -315,7 +316,7 @@ private:
         if (m_callbacks.preview)
             m_callbacks.preview(k, preview);
         yield();
-        if (k % m_n == m_n - 1)
+        if (k % m_grid.columns == m_grid.columns - 1)
             yield();
     }
 
@@ -337,7 +338,7 @@ private:
             int c = -1;
             bool allDone = true;
             int waiting = 0;
-            for (int i = 0; i < m_n; ++i) {
+            for (int i = 0; i < m_cells.columns; ++i) {
                 Column& candidate = m_columns[std::size_t(i)];
                 if (candidate.next < m_chunks)
                     allDone = false;
@@ -353,7 +354,8 @@ private:
             // so it comes in at half a chunk, and when the decoding thread waits for a slot.
             const bool needed =
                 m_published == m_chunks ||
-                (m_orientation == 1 ? waiting > m_n : waiting > m_n / 2 || m_decodingWaits);
+                (isUpright(m_orientation) ? waiting > m_cells.columns
+                                          : waiting > m_cells.columns / 2 || m_decodingWaits);
             if (column && helper && !needed)
                 column = nullptr;
             if (!column) {
@@ -403,16 +405,16 @@ private:
     // where bands begin and end. Runs on a worker, without the lock: the column and the slot are
     // this worker's until it reports back.
     QString encode(Column& column, int c, const Slot& slot, std::vector<Finished>& finished) {
-        if (m_orientation != 1 && m_planes)
+        if (!isUpright(m_orientation) && m_planes)
             return encodeTurnedStream(column, c, slot, finished);
-        if (m_orientation != 1)
+        if (!isUpright(m_orientation))
             return encodeTurnedRows(column, c, slot, finished);
-        const int end = std::min(slot.top + slot.rows, m_n * m_ph);
+        const int end = std::min(slot.top + slot.rows, m_grid.rows * m_ph);
         PlaneRows rows;
         if (m_planes && end > slot.top)
             rows = m_deferred ? transformColumn(column, c, slot, end) : slotRows(slot);
         for (int y = slot.top; y < end;) {
-            const int r = y / m_ph, k = r * m_n + c;
+            const int r = y / m_ph, k = r * m_grid.columns + c;
             const int pieceTop = y - r * m_ph;
             const int count = std::min(end, (r + 1) * m_ph) - y;
             if (pieceTop == 0) {
@@ -480,13 +482,13 @@ private:
         const int slotMcus = (slot.rows + mcuHeight - 1) / mcuHeight;
         const int slotLuma = (slot.rows + kBlock - 1) / kBlock;
         const int slotChroma = ((slot.rows + vy - 1) / vy + kBlock - 1) / kBlock;
-        const bool transposed = m_orientation >= 5;
+        const bool transposed = picture::swapsSides(m_orientation);
         // Chroma stored at full size is made at half size each way as it is transformed, by the
         // decoder's own 1/2 scaling: the window then holds what a 4:2:0 picture's would, half the
         // bytes, and the pieces' encoder takes half size anyway.
         const bool halve = halvesChroma();
         const int chromaBlock = halve ? kBlock / 2 : kBlock;
-        for (int r = 0; r < m_n; ++r) {
+        for (int r = 0; r < m_cells.rows; ++r) {
             const int top = m_cellTop + r * m_cellH;
             const int mcuTop = top / mcuHeight;
             const int mcuRows = (top + m_cellH - 1) / mcuHeight + 1 - mcuTop;
@@ -518,11 +520,11 @@ private:
                 continue;
 
             // The region is whole: where the piece's top left corner lands in it as shown.
-            const int k = m_cellPiece[std::size_t(r) * std::size_t(m_n) + std::size_t(c)];
-            const QPoint a = stored((k % m_n) * m_pw, (k / m_n) * m_ph);
+            const int k = cellPiece(r, c);
+            const QPoint a = stored(pieceOrigin(k));
             const QPoint corner =
-                shownOf(m_orientation, a.x() - mcuLeft * mcuWidth, a.y() - mcuTop * mcuHeight,
-                        across * kBlock - 1, down * kBlock - 1);
+                shownPixel(m_orientation, a.x() - mcuLeft * mcuWidth, a.y() - mcuTop * mcuHeight,
+                           QSize(across * kBlock, down * kBlock));
             PlaneRows rows;
             for (int plane = 0; plane < 3; ++plane)
                 rows.planes[plane] = window[plane];
@@ -541,7 +543,7 @@ private:
                         std::vector<Finished>& finished) {
         if (!column.feed) {
             picture::PlaneLayout shown = m_layout;
-            if (m_orientation >= 5)
+            if (picture::swapsSides(m_orientation))
                 std::swap(shown.hx, shown.vy);
             // Windows filled from RGB rows hold 4:2:0 planes too.
             if (!m_planes || halvesChroma())
@@ -660,63 +662,43 @@ private:
     // Where each shown piece lies in the stored picture: cells of m_cellW by m_cellH stored pixels
     // from (m_cellLeft, m_cellTop), and which shown piece each cell holds.
     void planCells() {
-        const bool turned = m_orientation >= 5;
+        const bool turned = picture::swapsSides(m_orientation);
         m_cellW = turned ? m_ph : m_pw;
         m_cellH = turned ? m_pw : m_ph;
         // The shown pieces cover the shown picture's top left; in stored rows that is a corner
         // that depends on the turn.
-        const QPoint corner = stored(0, 0), far = stored(m_n * m_pw - 1, m_n * m_ph - 1);
+        const QPoint corner = stored({0, 0}),
+                     far = stored({m_grid.columns * m_pw - 1, m_grid.rows * m_ph - 1});
         m_cellLeft = std::min(corner.x(), far.x());
         m_cellTop = std::min(corner.y(), far.y());
-        m_cellPiece.assign(std::size_t(m_n) * std::size_t(m_n), -1);
-        for (int k = 0; k < m_n * m_n; ++k) {
-            const int x = (k % m_n) * m_pw, y = (k / m_n) * m_ph;
-            const QPoint a = stored(x, y), b = stored(x + m_pw - 1, y + m_ph - 1);
+        m_cellPiece.assign(std::size_t(m_grid.pieces()), -1);
+        for (int k = 0; k < m_grid.pieces(); ++k) {
+            const QPoint origin = pieceOrigin(k);
+            const QPoint a = stored(origin), b = stored(origin + QPoint(m_pw - 1, m_ph - 1));
             const int row = (std::min(a.y(), b.y()) - m_cellTop) / m_cellH;
             const int col = (std::min(a.x(), b.x()) - m_cellLeft) / m_cellW;
-            m_cellPiece[std::size_t(row) * std::size_t(m_n) + std::size_t(col)] = k;
+            m_cellPiece[std::size_t(row) * std::size_t(m_cells.columns) + std::size_t(col)] = k;
         }
     }
 
-    // The stored pixel that shows at (x, y).
-    QPoint stored(int x, int y) const {
-        return turn(m_orientation, x, y, m_width - 1, m_height - 1);
+    // The shown piece that stored cell (r, c) of a turned picture holds.
+    int cellPiece(int r, int c) const {
+        return m_cellPiece[std::size_t(r) * std::size_t(m_cells.columns) + std::size_t(c)];
+    }
+
+    // Piece k's top left corner in the shown picture.
+    QPoint pieceOrigin(int k) const {
+        return {(k % m_grid.columns) * m_pw, (k / m_grid.columns) * m_ph};
+    }
+
+    // The stored pixel that shows at `p`.
+    QPoint stored(QPoint p) const {
+        return storedPixel(m_orientation, p.x(), p.y(), QSize(m_width, m_height));
     }
 
     // Where stored pixel (x, y) shows.
     QPoint shown(int x, int y) const {
-        return shownOf(m_orientation, x, y, m_width - 1, m_height - 1);
-    }
-
-    // Where pixel (x, y) of a picture `w` + 1 by `h` + 1 as it is stored shows, turned as EXIF
-    // `orientation` says. Each turn undoes itself but for 6 and 8, which undo each other; the
-    // sides swap with a transposition.
-    static QPoint shownOf(int orientation, int x, int y, int w, int h) {
-        const int back = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
-        return orientation >= 5 ? turn(back, x, y, h, w) : turn(back, x, y, w, h);
-    }
-
-    // For a picture `w` + 1 by `h` + 1 as it is stored and turned as EXIF `orientation` says,
-    // the stored pixel that shows at (x, y).
-    static QPoint turn(int orientation, int x, int y, int w, int h) {
-        switch (orientation) {
-        case 2:
-            return {w - x, y};
-        case 3:
-            return {w - x, h - y};
-        case 4:
-            return {x, h - y};
-        case 5:
-            return {y, x};
-        case 6:
-            return {y, h - x};
-        case 7:
-            return {w - y, h - x};
-        case 8:
-            return {w - y, x};
-        default:
-            return {x, y};
-        }
+        return shownPixel(m_orientation, x, y, QSize(m_width, m_height));
     }
 
     // The slot's rows of stored cell column c of a turned picture read in RGB rows (one that has
@@ -726,7 +708,7 @@ private:
     // last row is in, its piece takes the plane road out of the window.
     QString encodeTurnedRows(Column& column, int c, const Slot& slot,
                              std::vector<Finished>& finished) {
-        const bool transposed = m_orientation >= 5;
+        const bool transposed = picture::swapsSides(m_orientation);
         const int chromaWidth = (m_pw + 1) / 2, chromaHeight = (m_ph + 1) / 2;
         const qsizetype lumaBytes = qsizetype(m_pw) * m_ph;
         const qsizetype chromaBytes = qsizetype(chromaWidth) * chromaHeight;
@@ -745,13 +727,13 @@ private:
         quint16* const pendingCr = pendingCb + pairs;
         const int left = m_cellLeft + c * m_cellW;
         const int first = std::max(slot.top, m_cellTop);
-        const int end = std::min(slot.top + slot.rows, m_cellTop + m_n * m_cellH);
+        const int end = std::min(slot.top + slot.rows, m_cellTop + m_cells.rows * m_cellH);
         for (int y = first; y < end; ++y) {
             const int r = (y - m_cellTop) / m_cellH;
             if (y == m_cellTop + r * m_cellH)
                 column.pendingPair = -1;
-            const int k = m_cellPiece[std::size_t(r) * std::size_t(m_n) + std::size_t(c)];
-            const QPoint origin((k % m_n) * m_pw, (k / m_n) * m_ph);
+            const int k = cellPiece(r, c);
+            const QPoint origin = pieceOrigin(k);
             const QPoint a = shown(left, y) - origin, b = shown(left + 1, y) - origin;
             const int fixed = transposed ? a.x() : a.y();
             const int start = transposed ? a.y() : a.x();
@@ -815,9 +797,11 @@ private:
     picture::Source& m_source;
     picture::JpegPlanes* m_planes; // null: RGB32 rows
     picture::PlaneLayout m_layout;
-    const int m_n, m_pw, m_ph;
-    const int m_orientation;
+    const Grid m_grid; // as shown
+    const int m_pw, m_ph;
+    const picture::Orientation m_orientation;
     const int m_width, m_height;  // of the rows as they are read: as stored
+    const Grid m_cells;           // the grid as stored: its columns are the workers' columns
     std::vector<int> m_cellPiece; // the shown piece of each stored cell, row by row
     int m_cellLeft = 0, m_cellTop = 0, m_cellW = 0, m_cellH = 0; // turned: the cells, stored
     int m_ring = kSlots;
@@ -855,19 +839,20 @@ SliceOutcome failed(QString error) {
 
 } // namespace
 
-SliceOutcome slice(picture::Source& source, int n, PieceSink& out,
+SliceOutcome slice(picture::Source& source, Grid grid, PieceSink& out,
                    const SliceCallbacks& callbacks) {
     const QSize size = source.size();
-    const int pw = n > 0 ? size.width() / n : 0;
-    const int ph = n > 0 ? size.height() / n : 0;
+    const int pw = grid.columns > 0 ? size.width() / grid.columns : 0;
+    const int ph = grid.rows > 0 ? size.height() / grid.rows : 0;
     if (pw < 1 || ph < 1)
-        return failed(QStringLiteral("The picture is %1x%2 pixels, too small for a %3x%3 puzzle.")
+        return failed(QStringLiteral("The picture is %1x%2 pixels, too small for a %3x%4 puzzle.")
                           .arg(size.width())
                           .arg(size.height())
-                          .arg(n));
+                          .arg(grid.columns)
+                          .arg(grid.rows));
 
     {
-        Pass pass(source, n, QSize(pw, ph), out, callbacks);
+        Pass pass(source, grid, QSize(pw, ph), out, callbacks);
         if (QString error = pass.run(); !error.isEmpty())
             return failed(error);
     }

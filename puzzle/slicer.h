@@ -17,6 +17,15 @@
 
 namespace puzzle {
 
+// Columns by rows of pieces; piece k stands in row k / columns, column k % columns.
+struct Grid {
+    int columns = 0;
+    int rows = 0;
+    static constexpr Grid square(int n) { return {n, n}; }
+    constexpr int pieces() const { return columns * rows; }
+    bool operator==(const Grid&) const = default;
+};
+
 // What the slicing reports while it goes: each piece in index order (from the calling thread),
 // and the cooperative yield after each piece and each row.
 struct SliceCallbacks {
@@ -42,9 +51,10 @@ public:
     virtual QString errorString() const = 0;
 };
 
-// Trims `source` at its right and bottom edges so both sides divide by `n`, cuts it into n*n pieces
-// "Image<k>.jpg" on a white ground, then the all-white "white.jpg", all handed to `out`.
-SliceOutcome slice(picture::Source& source, int n, PieceSink& out,
+// Trims `source` at its right and bottom edges so that its width divides by the grid's columns and
+// its height by its rows, cuts it into the grid's pieces "Image<k>.jpg" on a white ground, then the
+// all-white "white.jpg", all handed to `out`.
+SliceOutcome slice(picture::Source& source, Grid grid, PieceSink& out,
                    const SliceCallbacks& callbacks = {});
 
 } // namespace puzzle

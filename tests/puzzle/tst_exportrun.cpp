@@ -153,7 +153,8 @@ private slots:
         const QImage image = gradient(picture.width(), picture.height());
         const QString folder = newFolder(QStringLiteral("trim%1x%2").arg(picture.width()).arg(n));
         const auto source = picture::sourceFromImage(image);
-        const ProjectOutcome outcome = writeProject(*source, n, folder, QByteArray("page"));
+        const ProjectOutcome outcome =
+            writeProject(*source, Grid::square(n), folder, QByteArray("page"));
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         QCOMPARE(outcome.pieceSize, piece);
         // The bottom-right piece ends where the used area ends: trimmed at the right and bottom
@@ -174,7 +175,7 @@ private slots:
         QPainter(&image).fillRect(0, 0, 45, 90, Qt::red);
         const QString folder = newFolder("transparent");
         const auto source = picture::sourceFromImage(image);
-        QVERIFY(writeProject(*source, 3, folder, QByteArray("page")).ok);
+        QVERIFY(writeProject(*source, Grid::square(3), folder, QByteArray("page")).ok);
         for (int k : {2, 5, 8})
             QVERIFY2(allNearly(read(folder + QStringLiteral("/Image%1.jpg").arg(k)), Qt::white),
                      qPrintable(QString::number(k)));

@@ -30,7 +30,7 @@ public:
         : m_source(std::move(source))
         , m_planes(*dynamic_cast<JpegPlanes*>(m_source.get())) {}
     QSize size() const override { return m_source->size(); }
-    int orientation() const override { return m_source->orientation(); }
+    Orientation orientation() const override { return m_source->orientation(); }
     bool nextRows(int rows, QImage& band, QString& error) override {
         return m_source->nextRows(rows, band, error);
     }
@@ -43,8 +43,8 @@ public:
     void inverseDct(int, const uchar*, qsizetype, int, int, int, uchar*, qsizetype) const override {
         QFAIL("asked to transform blocks it never handed out");
     }
-    void inverseDctTurned(int, const uchar*, qsizetype, int, int, int, int, int, int, int, uchar*,
-                          qsizetype, bool) const override {
+    void inverseDctTurned(int, const uchar*, qsizetype, int, int, int, Orientation, int, int, int,
+                          uchar*, qsizetype, bool) const override {
         QFAIL("asked to turn blocks it never handed out");
     }
 
@@ -144,7 +144,8 @@ private slots:
         const auto source = openSource(path, error);
         QVERIFY2(source, qPrintable(error));
         const QString folder = newFolder();
-        const ProjectOutcome outcome = writeProject(*source, n, folder, QByteArray("page"));
+        const ProjectOutcome outcome =
+            writeProject(*source, Grid::square(n), folder, QByteArray("page"));
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         QCOMPARE(outcome.pieces, n * n);
         QCOMPARE(entries(folder).size(), n * n + 2);
@@ -209,12 +210,12 @@ private slots:
         QVERIFY2(opened, qPrintable(error));
         TransformingWhileReading reading(std::move(opened));
         const QString workers = newFolder(), reader = newFolder();
-        QVERIFY(writeProject(*deferred, n, workers, QByteArray("p")).ok);
-        QVERIFY(writeProject(reading, n, reader, QByteArray("p")).ok);
+        QVERIFY(writeProject(*deferred, Grid::square(n), workers, QByteArray("p")).ok);
+        QVERIFY(writeProject(reading, Grid::square(n), reader, QByteArray("p")).ok);
         QCOMPARE(entries(workers), entries(reader));
         for (const QString& name : entries(reader)) {
             const QByteArray made = contents(workers + '/' + name);
-            if (reading.orientation() == 1 || !name.endsWith(QLatin1String(".jpg"))) {
+            if (isUpright(reading.orientation()) || !name.endsWith(QLatin1String(".jpg"))) {
                 QVERIFY2(made == contents(reader + '/' + name), qPrintable(name));
             } else {
                 // Without its blocks handed out, a turned picture is read in RGB rows, through
@@ -250,7 +251,7 @@ private slots:
         const auto source = openSource(path, error);
         QVERIFY2(source, qPrintable(error));
         const QString folder = newFolder();
-        QVERIFY(writeProject(*source, n, folder, QByteArray("p")).ok);
+        QVERIFY(writeProject(*source, Grid::square(n), folder, QByteArray("p")).ok);
         const int pw = shown.image.width() / n, ph = shown.image.height() / n;
         for (int k = 0; k < n * n; ++k) {
             const QImage region = shown.image.copy((k % n) * pw, (k / n) * ph, pw, ph)
@@ -281,7 +282,7 @@ private slots:
         const QImage decoded = read(path);
         const auto image = sourceFromImage(decoded);
         const QString whole = newFolder(), banded = newFolder();
-        QVERIFY(writeProject(*image, 4, whole, QByteArray("p")).ok);
+        QVERIFY(writeProject(*image, Grid::square(4), whole, QByteArray("p")).ok);
         const int pw = decoded.width() / 4, ph = decoded.height() / 4;
         for (int k : {0, 6, 15}) {
             QByteArray framework;
@@ -301,7 +302,7 @@ private slots:
         QString error;
         const auto source = openSource(path, error);
         QVERIFY(source);
-        QVERIFY(writeProject(*source, 4, banded, QByteArray("p")).ok);
+        QVERIFY(writeProject(*source, Grid::square(4), banded, QByteArray("p")).ok);
         QCOMPARE(entries(banded), entries(whole));
         QCOMPARE(contents(banded + "/white.jpg"), contents(whole + "/white.jpg"));
         for (int k = 0; k < 16; ++k) {
@@ -329,7 +330,7 @@ private slots:
         const QSize target = picture::fittedSize(shown.size(), QSize(300, 300));
         QCOMPARE(source->size(), target);
         const QString folder = newFolder();
-        QVERIFY(writeProject(*source, 3, folder, QByteArray("p")).ok);
+        QVERIFY(writeProject(*source, Grid::square(3), folder, QByteArray("p")).ok);
         checkPieces(folder, shown.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
                     3, 6);
     }
@@ -356,7 +357,7 @@ private slots:
             SliceCallbacks callbacks;
             callbacks.preview = [&](int, const QImage& piece) { shown << piece; };
             callbacks.previewSize = limit;
-            writeProject(*source, n, newFolder(), QByteArray("p"), callbacks);
+            writeProject(*source, Grid::square(n), newFolder(), QByteArray("p"), callbacks);
             return shown;
         };
         const QList<QImage> whole = previews({});
@@ -398,7 +399,7 @@ private slots:
         };
         callbacks.yield = [&] { ++yields; };
         const QString folder = newFolder();
-        QVERIFY(writeProject(*source, n, folder, QByteArray("p"), callbacks).ok);
+        QVERIFY(writeProject(*source, Grid::square(n), folder, QByteArray("p"), callbacks).ok);
         QList<int> expected;
         for (int k = 0; k < n * n; ++k)
             expected << k;
@@ -420,7 +421,8 @@ private slots:
         QVERIFY2(source, qPrintable(error));
         const QString folder = newFolder();
         QVERIFY(writeFile(folder + "/Image0.jpg", "older piece"));
-        const ProjectOutcome outcome = writeProject(*source, 3, folder, QByteArray("page"));
+        const ProjectOutcome outcome =
+            writeProject(*source, Grid::square(3), folder, QByteArray("page"));
         QVERIFY(!outcome.ok);
         QVERIFY2(outcome.error.contains(QDir::toNativeSeparators(path)), qPrintable(outcome.error));
         QCOMPARE(entries(folder), QStringList{"Image0.jpg"});
@@ -452,7 +454,7 @@ private slots:
         QVERIFY2(source, qPrintable(error));
         QCOMPARE(source->size(), size);
         const QString folder = newFolder();
-        QVERIFY(writeProject(*source, 4, folder, QByteArray("p")).ok);
+        QVERIFY(writeProject(*source, Grid::square(4), folder, QByteArray("p")).ok);
         checkPieces(folder, read(path), 4); // read() turns the picture as EXIF says
     }
 

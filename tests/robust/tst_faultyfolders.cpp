@@ -121,7 +121,9 @@ class TestFaultyFolders : public QObject {
             return {};
         QString error;
         const auto source = picture::openSource(m_olderPicture, error);
-        if (!source || !puzzle::writeProject(*source, 5, folder, QByteArray("older page")).ok)
+        if (!source || !puzzle::writeProject(*source, puzzle::Grid::square(5), folder,
+                                             QByteArray("older page"))
+                            .ok)
             return {};
         const QDir dir(folder);
         dir.mkpath("photos/2019");
@@ -151,7 +153,8 @@ private slots:
         QString error;
         const auto source = picture::openSource(m_picture, error);
         QVERIFY2(source, qPrintable(error));
-        QVERIFY(puzzle::writeProject(*source, 3, probe, QByteArray("page")).ok);
+        QVERIFY(
+            puzzle::writeProject(*source, puzzle::Grid::square(3), probe, QByteArray("page")).ok);
         for (int k = 0; k < 9; ++k) {
             const qint64 size = QFileInfo(probe + QStringLiteral("/Image%1.jpg").arg(k)).size();
             QVERIFY2(k < 6 ? size < kFileLimitBlocks * 1024 : size > 2 * kFileLimitBlocks * 1024,

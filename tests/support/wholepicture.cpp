@@ -35,7 +35,7 @@ DecodedPicture wholeJpeg(const std::shared_ptr<const PictureFile>& file) {
     if (jpeg.verdict != JpegVerdict::Banded)
         return failure(file->path(), QStringLiteral("it is not a JPEG or GIF picture"));
     Source& source = *jpeg.source;
-    const QSize size = source.orientation() >= 5 ? source.size().transposed() : source.size();
+    const QSize size = storedSize(source.orientation(), source.size());
     QImage stored(size, QImage::Format_RGB32);
     if (stored.isNull())
         return failure(file->path(), notEnoughMemory());
@@ -85,8 +85,8 @@ std::unique_ptr<Source> sourceFromImage(QImage image) {
     return std::make_unique<ImageSource>(std::move(image));
 }
 
-QImage oriented(const QImage& stored, int orientation) {
-    switch (orientation) {
+QImage oriented(const QImage& stored, Orientation orientation) {
+    switch (exifValue(orientation)) {
     case 2:
         return stored.mirrored(true, false);
     case 3:

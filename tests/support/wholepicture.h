@@ -22,9 +22,9 @@ struct DecodedPicture {
 DecodedPicture openAsPicture(const QString& path);
 DecodedPicture openAsPicture(const std::shared_ptr<const PictureFile>& file);
 
-// The picture as a viewer shows it, from the picture as stored and its EXIF orientation (1 to 8);
+// The picture as a viewer shows it, from the picture as stored and its orientation;
 // null when there is not enough memory.
-QImage oriented(const QImage& stored, int orientation);
+QImage oriented(const QImage& stored, Orientation orientation);
 
 // A source over an already decoded picture.
 std::unique_ptr<Source> sourceFromImage(QImage image);
