@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Front door: `make run` and `make test` set up everything they need on a fresh Debian machine.
 # The dev preset's folder.
 BUILD := build

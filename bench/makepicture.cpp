@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Makes the benchmark's pictures: photo-like content (soft shading, shapes with soft edges,
 // textured patches) under fine per-pixel noise, so that encoders meet the work a real photo gives
 // them rather than flat colour. The same arguments always give the same file.

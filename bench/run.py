@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times Tilemaven's command line and its window against the tools a user might pick instead.
 
 Usage: bench/run.py BUILD_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Checks the benchmark's own parts before `make bench` trusts them: pictures that are what their
 names say, a window driver that fails when the window fails, and a folder comparison that sees a
 single changed byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the window's path for `make bench`: the real main window on the offscreen platform, a
 // scripted person answering its dialogs, and one real click on a size button.
 //

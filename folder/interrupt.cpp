@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "folder/interrupt.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes go through the same road as a user's picture: openSource on a file, then
 // writeProject into a folder. Besides what the sanitizers catch, the folder must end up either
 // complete or untouched; anything in between counts as a crash.

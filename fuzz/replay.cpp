@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the fuzz target once over every file given, or every file in every folder given, without
 // libFuzzer: the crashes found so far stay found in every build of the tests.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the fuzz target for FUZZ_SECONDS (default 600), starting from the picture corpus and from
 # every input kept so far. A crash is copied into tests/data/fuzz-regressions, where the
 # fuzz_regressions test replays it from then on; commit it with the fix.

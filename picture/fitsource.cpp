@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picture/fitsource.h"
 
 #include "picture/jpegsource.h"

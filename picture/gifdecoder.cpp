@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picture/gifdecoder.h"
 
 #include "picture/picturefile.h"

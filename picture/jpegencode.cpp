@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picture/jpegencode.h"
 
 #include "picture/jpegerrors.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // libjpeg reports errors through a callback that must not return. Here it jumps back to the

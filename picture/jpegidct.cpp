@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picture/jpegidct.h"
 
 // The decompressor's table of inverse DCT methods, which the library keeps in its internal header.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The decoder's inverse DCT, taken off the decoding thread. Entropy decoding is the one part of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picture/jpegsource.h"
 
 #include "picture/jpegerrors.h"

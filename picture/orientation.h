@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // How a picture's stored rows are turned to be shown: the eight values of EXIF's Orientation tag

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picture/picturesource.h"
 
 #include "picture/gifdecoder.h"

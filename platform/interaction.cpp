@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/interaction.h"
 
 #include <QCoreApplication>

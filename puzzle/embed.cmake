@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Turns a text file into a C++ function that returns it, so that the page builder needs nothing but
 # the standard library at run time while the page stays an ordinary file to edit.
 #   cmake -DINPUT=page.html -DOUTPUT=page.cpp -DHEADER=puzzle/x.h -DFUNCTION=name -P embed.cmake

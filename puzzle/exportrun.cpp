@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "puzzle/exportrun.h"
 
 #include "folder/interrupt.h"

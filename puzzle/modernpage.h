@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The modern page: standards mode, a board that fits the window, touch and keyboard play, a move

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "puzzle/page.h"
 
 namespace puzzle {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "puzzle/project.h"
 
 #include "folder/stagedfolder.h"

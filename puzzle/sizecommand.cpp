@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "puzzle/sizecommand.h"
 
 #include "platform/interaction.h"

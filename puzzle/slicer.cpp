@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The slicing pass. The calling thread decodes the picture a few dozen rows at a time into a small
 // ring of buffers; two workers feed those rows to one JPEG encoder per column of pieces, so that
 // encoding overlaps decoding and a band of pieces is never held whole. Finished pieces come back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The slicing pass. The calling thread decodes the picture a few dozen rows at a time into a small

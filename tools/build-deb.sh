@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package into OUTDIR. dpkg-buildpackage writes its results into the parent of
 # the tree it builds and leaves debian/ build files behind, so it works on a copy inside OUTDIR
 # and never writes beside the clone; the copy goes again when the build ends.

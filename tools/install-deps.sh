@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs whatever the build and the tests need and this machine lacks; installs nothing twice.
 # Usage: install-deps.sh [build|test|bench|fuzz|deb]...
 set -euo pipefail

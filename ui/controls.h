@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Controls whose behaviour Qt's own widgets do not give exactly: text that keeps its carriage

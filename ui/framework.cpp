@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/framework.h"
 
 #include "ui/menu.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The few pieces of a classic window framework that Qt does not have: one shared instance per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/helpwindow.h"
 
 #include "ui/controls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window1.h"
 
 #include "platform/interaction.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/windowtop.h"
 
 #include "puzzle/page.h"

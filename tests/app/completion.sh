@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Drives the bash completion as bash does on Tab and checks what it offers.
 # Usage: completion.sh COMPLETION_FILE TILEMAVEN
 set -uo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the documentation tests: what `tilemaven --help` lists, read at test time so that an
 # option added to the program and not to its documentation fails them.
 # help_options PROGRAM: every option name, one a line ("-h", "--help", "--grid", ...).

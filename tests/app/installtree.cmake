@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build as a package would, under a scratch DESTDIR, and checks that every file a
 # desktop needs landed where the desktop looks for it.
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DAPP_ID=... -P installtree.cmake

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The manual page: renders without a warning from either formatter, and documents what the
 # program does now (every option and argument of --help, the exit statuses, its version).
 # Usage: manpage.sh MANPAGE TILEMAVEN

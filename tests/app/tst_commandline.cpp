@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line as a user runs it: the built program in a process of its own, with no display.
 
 #include "puzzle/modernpage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application from its entry to its exit status: what start-up shows, how it quits and the
 // order in which shutdown lets go of the shared objects.
 #include "app/app.h"

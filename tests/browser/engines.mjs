@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One thin driver per browser engine, all with the same small surface, so that the checks in
 // puzzles.test.mjs are written once. Every engine comes from Debian's packages; the npm packages
 // only speak to it. A driver:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the browser test needs from C++: a source picture with distinct, numbered regions, and the
 // size table exactly as the program holds it.
 //   browser_fixture picture DIR   writes DIR/picture.jpg (the input) and DIR/picture.ppm (its

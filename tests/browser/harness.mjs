@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every browser check script shares: its arguments, running the command line without a
 // display, and a work folder with the fixture's pictures and an engine, gone again at the end.
 

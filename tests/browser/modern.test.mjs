@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plays the modern page (--page modern) in one browser engine, opened from disk: it fits windows
 // from a phone's to a 4K monitor's, shows the picked piece, swaps by click, tap and keyboard,
 // says it is solved exactly when it is, starts over without reloading, carries its pieces inside

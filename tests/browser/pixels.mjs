@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Just enough image decoding to compare a screenshot with the source picture, with nothing but
 // node's own zlib: 8-bit PNG (RGB or RGBA, not interlaced) and binary PPM. Pixels come out as
 // { width, height, rgb } with three bytes per pixel, row by row.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plays every puzzle the command line writes in one browser engine, opened from disk the way a
 // user who double-clicks index.html would: 7 sizes, with and without the solve button. The checks
 // are the same for every engine; engines.mjs holds the thin driver of each.

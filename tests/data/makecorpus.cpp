@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the picture corpus into the folder given: pictures that must be refused and pictures that
 // must be cut correctly, with a manifest "corpus.tsv" saying which is which. Each line holds
 //   file <TAB> grid <TAB> fail <TAB> parts of the cause it must give, separated by ";"

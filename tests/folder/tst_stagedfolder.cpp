@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "folder/stagedfolder.h"
 #include "testpictures.h"
 

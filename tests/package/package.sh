@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks of the Debian package, one per subcommand, each run by ctest (see CMakeLists.txt here).
 #   package.sh version SOURCE VERSION       debian/changelog follows VERSION
 #   package.sh lintian DEBDIR VERSION       lintian finds no error and no warning

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fitting a picture into a box: the size it gets, the area averaging that scales it band by band
 // without aliasing, and the JPEG decoder's own reduction that does most of the work.
 #include "picture/fitsource.h"

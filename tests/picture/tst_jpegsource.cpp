@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The banded JPEG decoder: what it decodes, what it refuses, and which files it leaves to the
 // whole-picture decoder.
 #include "jpegfiles.h"

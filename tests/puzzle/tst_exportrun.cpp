@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakehost.h"
 #include "fakeinteraction.h"
 #include "folder/stagedfolder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The modern page as the page builder writes it: what every size carries, what a title can and
 // cannot do to the page, and the addresses of the pieces.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "puzzle/sizetable.h"
 
 #include <QTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pipelined slicing pass, over banded JPEG sources and whole pictures alike.
 #include "jpegfiles.h"
 #include "picture/fitsource.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the robustness tests share: running the puzzle through the window's road (the size command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every picture of the corpus (tests/data/makecorpus.cpp) through both roads a user has: the
 // window's run and the command line. A picture that must be refused gives the failure with its
 // cause and leaves the folder as it was; one that must work gives pieces that show the picture as

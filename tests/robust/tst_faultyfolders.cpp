@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faulty output folders, through the window's run and through the command line binary. Each
 // folder already holds an older 5x5 puzzle and files of the user's own; a 3x3 puzzle is written
 // into it while one fault is injected. A fault must end in the failure (message and cause, or

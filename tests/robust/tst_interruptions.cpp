@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs that are stopped, killed, raced or fed what is not a picture file. A folder that already
 // holds an older puzzle and files of the user's own must afterwards hold exactly the older puzzle
 // or exactly the new one (as a run without trouble writes it), plus the user's files as they were,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // JPEG files for the tests of the banded decoder: written by the framework's encoder where it can,

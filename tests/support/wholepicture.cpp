@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wholepicture.h"
 
 #include "picture/jpegsource.h"

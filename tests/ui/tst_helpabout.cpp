@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Help and About windows: their layout, the exact help text and the web-site link.
 #include "fakeinteraction.h"
 #include "puzzle/page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The menu bar: its entries, their enabling, the About and Instructions commands, the Edit items
 // and Quit.
 #include "fakeinteraction.h"

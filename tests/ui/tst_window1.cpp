@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window and the hidden page window: controls, their states, and what a size click does.
 #include "fakeinteraction.h"
 #include "platform/filetypes.h"
