@@ -172,22 +172,24 @@ int runCommandLine(int argc, char** argv) {
 
 namespace {
 
-int commandLine(int argc, char** argv) {
-    // Qt takes arguments of its own out of what it is given (debugging options, even after "--"):
-    // it gets only the program's name, and the arguments are read here as the bytes they are.
-    int qtArgc = 1;
-    QCoreApplication app(qtArgc, argv);
-    QStringList arguments;
-    QStringList lossy; // arguments whose bytes do not survive as text: another name would be used
-    for (int i = 0; i < argc; ++i) {
-        arguments << QFile::decodeName(argv[i]);
-        if (QFile::encodeName(arguments.back()) != QByteArray(argv[i]))
-            lossy << arguments.back();
-    }
-    QCoreApplication::setApplicationName(QStringLiteral("tilemaven"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TILEMAVEN_VERSION));
+// The arguments as the bytes they are, and those of them whose bytes do not survive as text.
+struct Arguments {
+    QStringList all;
+    QStringList lossy; // another name would be used for these
+};
 
-    QCommandLineParser parser;
+Arguments readArguments(int argc, char** argv) {
+    Arguments args;
+    for (int i = 0; i < argc; ++i) {
+        args.all << QFile::decodeName(argv[i]);
+        if (QFile::encodeName(args.all.back()) != QByteArray(argv[i]))
+            args.lossy << args.all.back();
+    }
+    return args;
+}
+
+// The options as `tilemaven --help` lists them.
+void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
         "Cuts a JPEG or GIF picture into an N x N web puzzle: the pieces, white.jpg and "
         "index.html, written into FOLDER.\n"
@@ -195,142 +197,153 @@ int commandLine(int argc, char** argv) {
         "those names is replaced by the new file, and what it points to is left alone. The files "
         "take their places all together or not at all; an interrupted run leaves FOLDER as it "
         "was."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption gridOption(QStringLiteral("grid"),
-                                        QStringLiteral("Grid size, %1 to %2 (required).")
-                                            .arg(puzzle::kMinGrid)
-                                            .arg(puzzle::kMaxGrid),
-                                        QStringLiteral("N"));
-    const QCommandLineOption solveOption(
-        QStringLiteral("solve-button"),
-        QStringLiteral("Put a \"Solve It For Me\" button below the puzzle."));
-    const QCommandLineOption pageOption(
-        QStringLiteral("page"),
-        QStringLiteral(
-            "The page to write: classic (the default; the window's page) or modern (fits "
-            "any screen, plays by touch and keyboard, counts moves and time)."),
-        QStringLiteral("STYLE"));
-    const QCommandLineOption titleOption(
-        QStringLiteral("title"),
-        QStringLiteral("The modern page's title and heading, shown as plain text (default \"%1\"; "
-                       "one line, at most %2 characters).")
-            .arg(QString::fromLatin1(puzzle::kDefaultTitle.data(),
-                                     qsizetype(puzzle::kDefaultTitle.size())))
-            .arg(puzzle::kMaxTitleLength),
-        QStringLiteral("TEXT"));
-    const QCommandLineOption fitOption(
-        QStringLiteral("fit"),
-        QStringLiteral("Scale the picture down, keeping its proportions, to fit within W by H "
-                       "pixels before it is cut; a picture that fits already is left as it is."),
-        QStringLiteral("WxH"));
-    const QCommandLineOption singleFileOption(
-        QStringLiteral("single-file"),
-        QStringLiteral("With --page modern: put the pieces inside index.html and write no other "
-                       "file, so that the puzzle can be shared as one file."));
-    parser.addOption(gridOption);
-    parser.addOption(solveOption);
-    parser.addOption(pageOption);
-    parser.addOption(titleOption);
-    parser.addOption(fitOption);
-    parser.addOption(singleFileOption);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("grid"),
+                      QStringLiteral("Grid size, %1 to %2 (required).")
+                          .arg(puzzle::kMinGrid)
+                          .arg(puzzle::kMaxGrid),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("solve-button"),
+                      QStringLiteral("Put a \"Solve It For Me\" button below the puzzle.")});
+    parser.addOption(
+        {QStringLiteral("page"),
+         QStringLiteral(
+             "The page to write: classic (the default; the window's page) or modern (fits "
+             "any screen, plays by touch and keyboard, counts moves and time)."),
+         QStringLiteral("STYLE")});
+    parser.addOption(
+        {QStringLiteral("title"),
+         QStringLiteral("The modern page's title and heading, shown as plain text (default \"%1\"; "
+                        "one line, at most %2 characters).")
+             .arg(QString::fromLatin1(puzzle::kDefaultTitle.data(),
+                                      qsizetype(puzzle::kDefaultTitle.size())))
+             .arg(puzzle::kMaxTitleLength),
+         QStringLiteral("TEXT")});
+    parser.addOption(
+        {QStringLiteral("fit"),
+         QStringLiteral("Scale the picture down, keeping its proportions, to fit within W by H "
+                        "pixels before it is cut; a picture that fits already is left as it is."),
+         QStringLiteral("WxH")});
+    parser.addOption(
+        {QStringLiteral("single-file"),
+         QStringLiteral("With --page modern: put the pieces inside index.html and write no other "
+                        "file, so that the puzzle can be shared as one file.")});
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
                                  QStringLiteral("The JPEG or GIF picture to cut."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Where the puzzle goes; made when missing."));
+}
 
-    if (!parser.parse(arguments))
-        return badUsage(parser.errorText());
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+// --help, --help-all and --version: true when one of them was asked for and answered.
+bool answeredQuestion(const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         QTextStream(stdout) << parser.helpText();
         if (parser.isSet(QStringLiteral("help-all")))
             QTextStream(stdout) << "\nStarted without these options, " << kProgram
                                 << " is the desktop application and takes Qt's standard\n"
                                    "options, such as -platform, -style, -reverse or -session.\n";
-        return kWritten;
+        return true;
     }
-    if (parser.isSet(versionOption)) {
+    if (parser.isSet(QStringLiteral("version"))) {
         QTextStream(stdout) << QCoreApplication::applicationName() << ' '
                             << QCoreApplication::applicationVersion() << "\n";
-        return kWritten;
+        return true;
     }
+    return false;
+}
 
-    if (!parser.isSet(gridOption))
-        return badUsage(QStringLiteral("--grid N is required."));
-    const QStringList gridValues = parser.values(gridOption);
+// What one run is asked to make, once the arguments are checked.
+struct Request {
+    const puzzle::SizeRow* row = nullptr;
+    bool solveButton = false;
+    PageChoice choice;
+    QString picture, folder;
+};
+
+// Empty when the arguments make a request, else what is wrong with them (bad usage).
+QString readRequest(const QCommandLineParser& parser, Request& request) {
+    if (!parser.isSet(QStringLiteral("grid")))
+        return QStringLiteral("--grid N is required.");
+    const QStringList gridValues = parser.values(QStringLiteral("grid"));
     if (gridValues.size() > 1)
-        return badUsage(QStringLiteral("--grid is given more than once."));
+        return QStringLiteral("--grid is given more than once.");
     bool isNumber = false;
     const int n = gridValues.front().toInt(&isNumber);
-    const puzzle::SizeRow* row = isNumber ? puzzle::rowForGrid(n) : nullptr;
-    if (!row)
-        return badUsage(QStringLiteral("--grid must be a whole number from %1 to %2, not '%3'.")
-                            .arg(puzzle::kMinGrid)
-                            .arg(puzzle::kMaxGrid)
-                            .arg(gridValues.front()));
-    PageChoice choice;
-    if (const QString problem = readPageChoice(parser, choice); !problem.isEmpty())
-        return badUsage(problem);
+    request.row = isNumber ? puzzle::rowForGrid(n) : nullptr;
+    if (!request.row)
+        return QStringLiteral("--grid must be a whole number from %1 to %2, not '%3'.")
+            .arg(puzzle::kMinGrid)
+            .arg(puzzle::kMaxGrid)
+            .arg(gridValues.front());
+    request.solveButton = parser.isSet(QStringLiteral("solve-button"));
+    if (const QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
+        return problem;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
-        return badUsage(QStringLiteral("Expected a PICTURE and a FOLDER, got %1 argument%2.")
-                            .arg(positional.size())
-                            .arg(positional.size() == 1 ? "" : "s"));
-    const QString& picturePath = positional.at(0);
-    const QString& folder = positional.at(1);
-    if (picturePath.isEmpty() || folder.isEmpty())
-        return badUsage(
-            QStringLiteral("%1 is empty.")
-                .arg(picturePath.isEmpty() ? QStringLiteral("PICTURE") : QStringLiteral("FOLDER")));
-    // A name whose bytes are not valid in the system's encoding would come back as another name.
-    for (const QString& path : {picturePath, folder})
-        if (lossy.contains(path))
-            return failure(QStringLiteral("%1 cannot be used: its name is not valid in the "
-                                          "system's encoding (UTF-8).")
-                               .arg(path));
+        return QStringLiteral("Expected a PICTURE and a FOLDER, got %1 argument%2.")
+            .arg(positional.size())
+            .arg(positional.size() == 1 ? "" : "s");
+    request.picture = positional.at(0);
+    request.folder = positional.at(1);
+    if (request.picture.isEmpty() || request.folder.isEmpty())
+        return QStringLiteral("%1 is empty.")
+            .arg(request.picture.isEmpty() ? QStringLiteral("PICTURE") : QStringLiteral("FOLDER"));
+    return {};
+}
 
-    // The picture is read before the folder is touched, as in the window, so a picture that
-    // cannot be read leaves no trace.
-    QString error;
-    std::unique_ptr<picture::Source> source = picture::openSource(
-        picturePath, error, picture::SourceCheck::Header,
-        choice.fit.isEmpty() ? picture::SourceUse::Planes : picture::SourceUse::Rows);
-    if (!source)
-        return failure(error);
-    if (!choice.fit.isEmpty())
-        source = picture::fitWithin(std::move(source), choice.fit);
-
-    const QFileInfo folderInfo(folder);
-    if (folderInfo.exists() && !folderInfo.isDir())
-        return failure(QStringLiteral("%1 is not a folder.").arg(folder));
-    const bool folderExisted = folderInfo.isDir();
-    // The folders this run makes, deepest first, so that a failure can take them away again.
+// The folders that making `folder` would make, deepest first, so that a failure can take them
+// away again.
+QStringList missingFolders(const QString& folder) {
     QStringList made;
     for (QString up = QFileInfo(folder).absoluteFilePath(); !QFileInfo::exists(up);
          up = QFileInfo(up).path())
         made << up;
-    if (!folderExisted && !QDir().mkpath(folder))
+    return made;
+}
+
+// The folder's files from the picture, as the request asks.
+puzzle::ProjectOutcome writeRequest(const Request& request, picture::Source& source) {
+    const puzzle::SizeRow& row = *request.row;
+    const puzzle::Grid grid = puzzle::Grid::square(row.n);
+    if (request.choice.modern)
+        return puzzle::writeProject(
+            source, grid, request.folder,
+            request.choice.singleFile ? puzzle::PieceStorage::InPage : puzzle::PieceStorage::Files,
+            [&](const puzzle::MadePieces& made) {
+                return modernPage(row, request.solveButton, request.choice, made);
+            });
+    // The same page the window writes: the filled template, then the table text.
+    const QString pageText =
+        puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), row) +
+        puzzle::buildTableText(row, request.solveButton);
+    return puzzle::writeProject(source, grid, request.folder, pageText.toLatin1());
+}
+
+// Reads the picture, makes the folder when it is missing and writes the puzzle into it.
+int makePuzzle(const Request& request) {
+    // The picture is read before the folder is touched, as in the window, so a picture that
+    // cannot be read leaves no trace.
+    QString error;
+    std::unique_ptr<picture::Source> source = picture::openSource(
+        request.picture, error, picture::SourceCheck::Header,
+        request.choice.fit.isEmpty() ? picture::SourceUse::Planes : picture::SourceUse::Rows);
+    if (!source)
+        return failure(error);
+    if (!request.choice.fit.isEmpty())
+        source = picture::fitWithin(std::move(source), request.choice.fit);
+
+    const QString& folder = request.folder;
+    const QFileInfo folderInfo(folder);
+    if (folderInfo.exists() && !folderInfo.isDir())
+        return failure(QStringLiteral("%1 is not a folder.").arg(folder));
+    const QStringList made = missingFolders(folder);
+    if (!folderInfo.isDir() && !QDir().mkpath(folder))
         return failure(QStringLiteral("Could not make the folder %1.").arg(folder));
 
     // A signal stops the run where it can leave the folder as it was, then ends the process.
     const folder::InterruptGuard guard;
-    const bool solveButton = parser.isSet(solveOption);
-    puzzle::ProjectOutcome outcome;
-    if (choice.modern) {
-        outcome = puzzle::writeProject(*source, puzzle::Grid::square(row->n), folder,
-                                       choice.singleFile ? puzzle::PieceStorage::InPage
-                                                         : puzzle::PieceStorage::Files,
-                                       [&](const puzzle::MadePieces& made) {
-                                           return modernPage(*row, solveButton, choice, made);
-                                       });
-    } else {
-        // The same page the window writes: the filled template, then the table text.
-        const QString pageText =
-            puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), *row) +
-            puzzle::buildTableText(*row, solveButton);
-        outcome = puzzle::writeProject(*source, puzzle::Grid::square(row->n), folder,
-                                       pageText.toLatin1());
-    }
+    const puzzle::ProjectOutcome outcome = writeRequest(request, *source);
     if (!outcome.ok) {
         // Only folders made by this run go again, and only while they are still empty.
         for (const QString& path : made)
@@ -342,11 +355,38 @@ int commandLine(int argc, char** argv) {
     QTextStream out(stdout);
     out << "wrote " << outcome.pieces << " pieces of " << outcome.pieceSize.width() << 'x'
         << outcome.pieceSize.height();
-    if (choice.singleFile)
+    if (request.choice.singleFile)
         out << " inside index.html to " << folder << "\n";
     else
         out << ", white.jpg and index.html to " << folder << "\n";
     return kWritten;
+}
+
+int commandLine(int argc, char** argv) {
+    // Qt takes arguments of its own out of what it is given (debugging options, even after "--"):
+    // it gets only the program's name, and the arguments are read here as the bytes they are.
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    const Arguments arguments = readArguments(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tilemaven"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TILEMAVEN_VERSION));
+
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments.all))
+        return badUsage(parser.errorText());
+    if (answeredQuestion(parser))
+        return kWritten;
+    Request request;
+    if (const QString problem = readRequest(parser, request); !problem.isEmpty())
+        return badUsage(problem);
+    // A name whose bytes are not valid in the system's encoding would come back as another name.
+    for (const QString& path : {request.picture, request.folder})
+        if (arguments.lossy.contains(path))
+            return failure(QStringLiteral("%1 cannot be used: its name is not valid in the "
+                                          "system's encoding (UTF-8).")
+                               .arg(path));
+    return makePuzzle(request);
 }
 
 } // namespace
