@@ -2,11 +2,11 @@
 #include "app/commandline.h"
 
 #include "folder/interrupt.h"
-#include "picture/fitsource.h"
 #include "picture/picturesource.h"
 #include "puzzle/modernpage.h"
 #include "puzzle/page.h"
 #include "puzzle/project.h"
+#include "puzzle/request.h"
 #include "puzzle/sizecommand.h"
 #include "puzzle/sizetable.h"
 
@@ -64,13 +64,7 @@ const char* const kOwnOptions[] = {"--grid",     "--solve-button", "--page", "--
 // The largest side --fit takes: far beyond any screen, and well inside int arithmetic.
 constexpr int kMaxFitSide = 100000;
 
-// What the options beyond --grid and --solve-button ask for, once checked.
-struct PageChoice {
-    bool modern = false;
-    bool singleFile = false;
-    std::string title{puzzle::kDefaultTitle};
-    QSize fit; // empty: the picture as it is
-};
+using puzzle::PageChoice;
 
 // The one value of an option given at most once; false with `problem` set otherwise.
 bool singleValue(const QCommandLineParser& parser, const QString& name, QString& value,
@@ -119,28 +113,6 @@ QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
         choice.fit = QSize(w, h);
     }
     return {};
-}
-
-// The modern page for what the slicing made: pieces by address, or inside the page.
-QByteArray modernPage(const puzzle::SizeRow& row, bool solveButton, const PageChoice& choice,
-                      const puzzle::MadePieces& made) {
-    puzzle::ModernPage page;
-    page.row = &row;
-    page.pieceWidth = made.pieceSize.width();
-    page.pieceHeight = made.pieceSize.height();
-    page.title = choice.title;
-    page.solveButton = solveButton;
-    for (int k = 0; k < row.pieceCount(); ++k) {
-        if (choice.singleFile) {
-            const QByteArray& file = made.files.at(k);
-            page.pieces.push_back(
-                puzzle::jpegDataUri(std::string_view(file.constData(), std::size_t(file.size()))));
-        } else {
-            page.pieces.push_back(puzzle::pieceAddress(k, made.versions.at(k).toStdString()));
-        }
-    }
-    const std::string text = puzzle::modernPageText(page);
-    return QByteArray(text.data(), qsizetype(text.size()));
 }
 
 } // namespace
@@ -305,19 +277,15 @@ QStringList missingFolders(const QString& folder) {
 // The folder's files from the picture, as the request asks.
 puzzle::ProjectOutcome writeRequest(const Request& request, picture::Source& source) {
     const puzzle::SizeRow& row = *request.row;
-    const puzzle::Grid grid = puzzle::Grid::square(row.n);
     if (request.choice.modern)
-        return puzzle::writeProject(
-            source, grid, request.folder,
-            request.choice.singleFile ? puzzle::PieceStorage::InPage : puzzle::PieceStorage::Files,
-            [&](const puzzle::MadePieces& made) {
-                return modernPage(row, request.solveButton, request.choice, made);
-            });
+        return puzzle::writeModernProject(source, row, request.solveButton, request.choice,
+                                          request.folder);
     // The same page the window writes: the filled template, then the table text.
     const QString pageText =
         puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), row) +
         puzzle::buildTableText(row, request.solveButton);
-    return puzzle::writeProject(source, grid, request.folder, pageText.toLatin1());
+    return puzzle::writeProject(source, puzzle::Grid::square(row.n), request.folder,
+                                pageText.toLatin1());
 }
 
 // Reads the picture, makes the folder when it is missing and writes the puzzle into it.
@@ -325,13 +293,10 @@ int makePuzzle(const Request& request) {
     // The picture is read before the folder is touched, as in the window, so a picture that
     // cannot be read leaves no trace.
     QString error;
-    std::unique_ptr<picture::Source> source = picture::openSource(
-        request.picture, error, picture::SourceCheck::Header,
-        request.choice.fit.isEmpty() ? picture::SourceUse::Planes : picture::SourceUse::Rows);
+    const std::unique_ptr<picture::Source> source = puzzle::openChosenPicture(
+        request.picture, request.choice, picture::SourceCheck::Header, error);
     if (!source)
         return failure(error);
-    if (!request.choice.fit.isEmpty())
-        source = picture::fitWithin(std::move(source), request.choice.fit);
 
     const QString& folder = request.folder;
     const QFileInfo folderInfo(folder);
