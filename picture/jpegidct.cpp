@@ -22,12 +22,6 @@ extern "C" {
 #error "The deferred inverse DCT was written for libjpeg-turbo 2 and 3."
 #endif
 
-// The library's reduced transform, which its DCT scaling picks for a block made into 4x4 samples.
-// Not in its installed headers, but exported under the library's own version; it reads the same
-// dequantising table as the accurate transform.
-extern "C" void jpeg_idct_4x4(j_decompress_ptr, jpeg_component_info*, JCOEFPTR, JSAMPARRAY,
-                              JDIMENSION);
-
 namespace picture::jpeg {
 namespace {
 
@@ -214,7 +208,7 @@ void DeferredTransform::run(int component, const unsigned char* coefficients, st
 void DeferredTransform::runTurned(int component, const unsigned char* coefficients,
                                   std::ptrdiff_t stride, int blockRows, int first, int count,
                                   Orientation orientation, int across, int down, int top,
-                                  unsigned char* out, std::ptrdiff_t outStride, bool halved) const {
+                                  unsigned char* out, std::ptrdiff_t outStride) const {
     const State& s = *m_state;
     if (component < 0 || component >= s.components)
         return;
@@ -231,9 +225,8 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
     for (int v = 0; v < DCTSIZE; ++v)
         for (int u = 0; u < DCTSIZE; ++u)
             sign[v * DCTSIZE + u] = JCOEF(((mirror && u % 2) != (flip && v % 2)) ? -1 : 1);
-    const inverse_DCT_method_ptr transform =
-        halved ? &jpeg_idct_4x4 : s.transform[std::size_t(component)];
-    const int size = halved ? DCTSIZE / 2 : DCTSIZE; // samples a block, each way
+    const inverse_DCT_method_ptr transform = s.transform[std::size_t(component)];
+    constexpr int size = DCTSIZE; // samples a block, each way
     // The methods take non-const pointers but only read through `info` and the component.
     auto* info = const_cast<jpeg_decompress_struct*>(&s.info);
     auto* comp =

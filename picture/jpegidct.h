@@ -44,12 +44,10 @@ public:
     // the turn puts it and turned itself. The rows given are the region's block rows from `top`
     // on; of them, the first `count` block columns and `blockRows` block rows are transformed.
     // A turned block is transformed from its coefficients turned, so a transposed one may differ
-    // from the transposed samples in the last bit. `halved`: each block comes out as 4x4 samples,
-    // through the library's reduced transform (its DCT scaling), the region at half size.
+    // from the transposed samples in the last bit.
     void runTurned(int component, const unsigned char* coefficients, std::ptrdiff_t stride,
                    int blockRows, int first, int count, Orientation orientation, int across,
-                   int down, int top, unsigned char* out, std::ptrdiff_t outStride,
-                   bool halved = false) const;
+                   int down, int top, unsigned char* out, std::ptrdiff_t outStride) const;
 
 private:
     struct State;

@@ -352,12 +352,12 @@ public:
 
     void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride, int blockRows,
                           int first, int count, Orientation orientation, int across, int down,
-                          int top, uchar* out, qsizetype outStride, bool halved) const override {
+                          int top, uchar* out, qsizetype outStride) const override {
         if (m_layout.grey && component > 0) {
             // Neutral all over, filled with the region's first rows.
             if (top > 0)
                 return;
-            const int size = halved ? DCTSIZE / 2 : DCTSIZE;
+            const int size = DCTSIZE;
             const int width = swapsSides(orientation) ? down : across;
             const int height = swapsSides(orientation) ? across : down;
             for (int row = 0; row < height * size; ++row)
@@ -365,7 +365,7 @@ public:
             return;
         }
         m_transform.runTurned(component, coefficients, stride, blockRows, first, count, orientation,
-                              across, down, top, out, outStride, halved);
+                              across, down, top, out, outStride);
     }
 
     static JpegOpening open(const std::shared_ptr<const picture::PictureFile>& file,

@@ -55,12 +55,10 @@ public:
     // blocks across for orientations 5 to 8. `coefficients` starts at the region's block row
     // `top`; the first `count` block columns and `blockRows` block rows from there are
     // transformed. A transposed block may differ from the transposed samples in the last bit.
-    // `halved`: each block comes out as 4x4 samples (the decoder's own 1/2 scaling), the region
-    // at half size each way.
     virtual void inverseDctTurned(int component, const uchar* coefficients, qsizetype stride,
                                   int blockRows, int first, int count, Orientation orientation,
-                                  int across, int down, int top, uchar* out, qsizetype outStride,
-                                  bool halved) const = 0;
+                                  int across, int down, int top, uchar* out,
+                                  qsizetype outStride) const = 0;
 };
 
 // How a file should be read for slicing.

@@ -35,20 +35,14 @@ private:
         int from = 0, to = 0;        // the MCU rows of the region in the slot
     };
 
-    // How a window's planes are laid out: the stored layout, turned, and chroma stored at full
-    // size made at half size as it is transformed.
+    // How a window's planes are laid out: the stored layout, turned. Chroma stored at full size
+    // stays at full size: the plane feed then averages it as the encoder would, from the pixels
+    // where the piece starts, odd or even.
     static picture::PlaneLayout shownLayout(const Setup& setup) {
         picture::PlaneLayout shown = setup.layout;
         if (picture::swapsSides(setup.orientation))
             std::swap(shown.hx, shown.vy);
-        if (halvesChroma(setup))
-            shown.hx = shown.vy = 2;
         return shown;
-    }
-
-    // Whether the windows hold chroma at half size: where it is stored at full.
-    static bool halvesChroma(const Setup& setup) {
-        return setup.layout.hx == 1 && setup.layout.vy == 1;
     }
 
     Region regionOf(int r, int c, const Slot& slot) const {
@@ -79,21 +73,14 @@ private:
             return {};
         const int hx = s.layout.hx, vy = s.layout.vy;
         const bool transposed = picture::swapsSides(s.orientation);
-        // Chroma stored at full size is made at half size each way as it is transformed, by the
-        // decoder's own 1/2 scaling: the window then holds what a 4:2:0 picture's would, half the
-        // bytes, and the pieces' encoder takes half size anyway.
-        const bool halve = halvesChroma(s);
-        const int chromaBlock = halve ? kBlock / 2 : kBlock;
         const int across = region.mcus * hx, down = region.mcuRows * vy;
         const qsizetype lumaWidth = qsizetype(transposed ? down : across) * kBlock;
-        const qsizetype chromaWidth =
-            qsizetype(transposed ? region.mcuRows : region.mcus) * chromaBlock;
+        const qsizetype chromaWidth = qsizetype(transposed ? region.mcuRows : region.mcus) * kBlock;
         const qsizetype lumaBytes = qsizetype(across) * down * kBlock * kBlock;
-        const qsizetype chromaBytes =
-            qsizetype(region.mcus) * region.mcuRows * chromaBlock * chromaBlock;
+        const qsizetype chromaBytes = qsizetype(region.mcus) * region.mcuRows * kBlock * kBlock;
         uchar* const whole = column.windowOf(lumaBytes + 2 * chromaBytes);
         uchar* window[3] = {whole, whole + lumaBytes, whole + lumaBytes + chromaBytes};
-        transformRegion(region, slot, window, lumaWidth, chromaWidth, halve);
+        transformRegion(region, slot, window, lumaWidth, chromaWidth);
         if (region.to < region.mcuTop + region.mcuRows)
             return {};
 
@@ -113,7 +100,7 @@ private:
 
     // The region's blocks that the slot holds, transformed turned into the window.
     void transformRegion(const Region& region, const Slot& slot, uchar* const window[3],
-                         qsizetype lumaWidth, qsizetype chromaWidth, bool halve) const {
+                         qsizetype lumaWidth, qsizetype chromaWidth) const {
         const Setup& s = m_setup;
         const int hx = s.layout.hx, vy = s.layout.vy;
         const int mcuHeight = vy * kBlock;
@@ -133,13 +120,13 @@ private:
             0, slot.planes[0] + qsizetype(inSlot) * mcuHeight * 2 * s.layout.lumaStride,
             2 * s.layout.lumaStride, std::min(mcusHere * vy, slotLuma - inSlot * vy),
             region.mcuLeft * hx, lumaCount, s.orientation, across, down,
-            (region.from - region.mcuTop) * vy, window[0], lumaWidth, false);
+            (region.from - region.mcuTop) * vy, window[0], lumaWidth);
         for (int plane = 1; plane <= 2; ++plane)
             s.planes->inverseDctTurned(
                 plane, slot.planes[plane] + qsizetype(inSlot) * kBlock * 2 * s.layout.chromaStride,
                 2 * s.layout.chromaStride, std::min(mcusHere, slotChroma - inSlot), region.mcuLeft,
                 chromaCount, s.orientation, region.mcus, region.mcuRows,
-                region.from - region.mcuTop, window[plane], chromaWidth, halve);
+                region.from - region.mcuTop, window[plane], chromaWidth);
     }
 
     const Setup& m_setup;
