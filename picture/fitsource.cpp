@@ -74,7 +74,19 @@ public:
     }
 
 private:
-    void read() {
+    // The thread's whole life. Nothing it meets may end the process: a failure, memory running
+    // out included, reaches the reader through m_error, with a message that needs no memory.
+    void read() noexcept {
+        try {
+            readBands();
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_error = QStringLiteral("Not enough memory for the picture's rows.");
+            m_changed.notify_all();
+        }
+    }
+
+    void readBands() {
         // Rows come as stored: a turned picture's are as many as it is shown wide.
         const int height = storedSize(m_source.orientation(), m_source.size()).height();
         for (int top = 0; top < height; top += m_bandRows) {
@@ -85,12 +97,7 @@ private:
             lock.unlock();
             QImage band;
             QString error;
-            bool read = false;
-            try {
-                read = m_source.nextRows(std::min(m_bandRows, height - top), band, error);
-            } catch (const std::bad_alloc&) {
-                error = QStringLiteral("Not enough memory for the picture's rows.");
-            }
+            const bool read = m_source.nextRows(std::min(m_bandRows, height - top), band, error);
             lock.lock();
             if (!read) {
                 m_error =
