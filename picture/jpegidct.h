@@ -54,4 +54,9 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// Whether the deferred transform makes the samples libjpeg-turbo makes, on the library this
+// process has loaded: checked once, on a small picture built into the program (jpegselfcheck.cpp).
+// The environment variable TILEMAVEN_DEFERRED_IDCT=off makes it false without a check.
+bool deferredTransformTrusted();
+
 } // namespace picture::jpeg

@@ -332,7 +332,7 @@ public:
     bool deferInverseDct() override {
         if (m_deferred)
             return true;
-        if (!canReadPlanes() || m_next > 0)
+        if (!canReadPlanes() || m_next > 0 || !jpeg::deferredTransformTrusted())
             return false;
         if (m_mode == Mode::Planes && !m_transform.install(m_decoder.cinfo()))
             return false;

@@ -3,6 +3,7 @@
 #include "jpegfiles.h"
 #include "picture/fitsource.h"
 #include "picture/jpegencode.h"
+#include "picture/jpegidct.h"
 #include "picture/jpegsource.h"
 #include "puzzle/project.h"
 #include "testpictures.h"
@@ -253,6 +254,38 @@ private slots:
                 QVERIFY2(maxDifference(a, b) <= 24 && meanError(a, b) < 1, qPrintable(name));
             }
         }
+    }
+
+    // The deferred transform checks itself against the library's on this machine; distrusted, a
+    // run takes the library's own road and writes, byte for byte, what a reader that never
+    // defers its transform writes, upright and turned.
+    void publicRoadWhenTheDeferredTransformIsDistrusted_data() {
+        QTest::addColumn<QByteArray>("jpeg");
+        const QImage picture = photo(601, 403);
+        QTest::newRow("4:2:0") << qtJpeg(picture);
+        QTest::newRow("4:4:4") << libjpegFile(picture, {.lumaH = 1, .lumaV = 1});
+        QTest::newRow("EXIF 6") << withApp1(qtJpeg(picture), orientationSegment(6));
+    }
+    void publicRoadWhenTheDeferredTransformIsDistrusted() {
+        QFETCH(QByteArray, jpeg);
+        QVERIFY(picture::jpeg::deferredTransformTrusted());
+        const QString path = newFile(jpeg);
+        QString error;
+        auto opened = openSource(path, error);
+        QVERIFY2(opened, qPrintable(error));
+        TransformingWhileReading reading(std::move(opened));
+        const QString distrusted = newFolder(), reader = newFolder();
+        QVERIFY(writeProject(reading, Grid::square(5), reader, QByteArray("p")).ok);
+        qputenv("TILEMAVEN_DEFERRED_IDCT", "off");
+        const auto source = openSource(path, error);
+        const bool written =
+            source && writeProject(*source, Grid::square(5), distrusted, QByteArray("p")).ok;
+        qunsetenv("TILEMAVEN_DEFERRED_IDCT");
+        QVERIFY(written);
+        for (const QString& name : entries(reader))
+            QVERIFY2(contents(distrusted + '/' + name) == contents(reader + '/' + name),
+                     qPrintable(name));
+        checkPieces(distrusted, read(path), 5);
     }
 
     // A turned picture that gives only RGB rows (CMYK) has its pixels made into the encoder's
