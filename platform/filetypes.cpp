@@ -5,22 +5,35 @@
 
 namespace platform {
 
+namespace {
+
+FileTypeRegistry*& installedRegistry() {
+    static FileTypeRegistry* installed = nullptr;
+    return installed;
+}
+
+} // namespace
+
 FileTypeRegistry& FileTypeRegistry::instance() {
+    if (FileTypeRegistry* installed = installedRegistry())
+        return *installed;
     // Never destroyed: file types held in statics deregister during exit, after function-local
     // statics may already be gone.
     static auto* registry = new FileTypeRegistry;
     return *registry;
 }
 
+void FileTypeRegistry::install(FileTypeRegistry* registry) {
+    installedRegistry() = registry;
+}
+
 void FileTypeRegistry::registerType(const QString& name, const QString& macCreator,
                                     const QString& macType, const QString& extensions) {
-    m_log << QStringLiteral("register %1 %2 %3 %4").arg(name, macCreator, macType, extensions);
     std::erase_if(m_entries, [&](const Entry& e) { return e.name == name; });
     m_entries.push_back({name, macCreator, macType, extensions});
 }
 
 void FileTypeRegistry::deregisterType(const QString& name) {
-    m_log << QStringLiteral("deregister %1").arg(name);
     std::erase_if(m_entries, [&](const Entry& e) { return e.name == name; });
 }
 

@@ -17,11 +17,16 @@ public:
     struct Entry {
         QString name, macCreator, macType, extensions;
     };
+    virtual ~FileTypeRegistry() = default;
+    // The registry in use: the one installed with install(), else the program's own.
     static FileTypeRegistry& instance();
+    // Puts `registry` in the place of the program's own (nullptr: back to it); it must outlive
+    // every file type that registers with it. Tests install one that notes every call.
+    static void install(FileTypeRegistry* registry);
 
-    void registerType(const QString& name, const QString& macCreator, const QString& macType,
-                      const QString& extensions);
-    void deregisterType(const QString& name);
+    virtual void registerType(const QString& name, const QString& macCreator,
+                              const QString& macType, const QString& extensions);
+    virtual void deregisterType(const QString& name);
     bool contains(const QString& name) const;
     const Entry* find(const QString& name) const;
     std::vector<Entry> entries() const; // in order of registration
@@ -31,13 +36,8 @@ public:
     // them when there are several. Unknown names are skipped.
     QStringList nameFilters(const QString& typeList) const;
 
-    // Every registry call, for tests: "register NAME CREATOR TYPE EXTENSIONS" / "deregister NAME".
-    const QStringList& log() const { return m_log; }
-    void clearLog() { m_log.clear(); }
-
 private:
     std::vector<Entry> m_entries;
-    QStringList m_log;
 };
 
 class FileType {

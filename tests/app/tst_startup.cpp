@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "fakeinteraction.h"
 #include "platform/filetypes.h"
+#include "recordingregistry.h"
 #include "testpictures.h"
 #include "ui/framework.h"
 #include "ui/menu.h"
@@ -83,6 +84,8 @@ private slots:
 
 void TestStartup::initTestCase() {
     qAddPreRoutine(scheduleWhileRunning);
+    // Every start-up in this process registers its file types with the recording registry.
+    RecordingRegistry::installed();
 }
 
 void TestStartup::cleanup() {
@@ -128,13 +131,13 @@ void TestStartup::quitBeforeAnyPuzzleShouldShutDownInOrder() {
                          [&] { order << "Window1 with types " + typesLeft(); });
         QObject::connect(&::Menu(), &QObject::destroyed,
                          [&] { order << "Menu with types " + typesLeft(); });
-        platform::FileTypeRegistry::instance().clearLog();
+        RecordingRegistry::installed().log.clear();
         ::Menu().Lookup("FileQuit")->action()->trigger();
     };
     QCOMPARE(runApplication(), 0);
     QCOMPARE(order, (QStringList{"Window1 with types 3", "Menu with types 0"}));
     QCOMPARE(
-        platform::FileTypeRegistry::instance().log(),
+        RecordingRegistry::installed().log,
         (QStringList{"deregister image/jpeg", "deregister image/gif", "deregister text/plain"}));
     QVERIFY(!platform::FileTypes::pImageJpeg && !platform::FileTypes::pTextPlain);
 }

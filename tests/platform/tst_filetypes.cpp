@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/filetypes.h"
+#include "recordingregistry.h"
 
 #include <QTest>
 
@@ -9,8 +10,8 @@ using platform::FileTypes;
 
 namespace {
 
-FileTypeRegistry& registry() {
-    return FileTypeRegistry::instance();
+RecordingRegistry& registry() {
+    return RecordingRegistry::installed();
 }
 
 const QStringList kStartUpLog{
@@ -35,13 +36,13 @@ private slots:
     // Every case starts from a fresh start-up with an empty log.
     void init() {
         FileTypes::Release();
-        registry().clearLog();
+        registry().log.clear();
         platform::InitFileTypes();
     }
     void cleanup() { FileTypes::Release(); }
 
     void startUpRegistersTheThreeTypesInOrder() {
-        QCOMPARE(registry().log(), kStartUpLog);
+        QCOMPARE(registry().log, kStartUpLog);
         const auto entries = registry().entries();
         QCOMPARE(entries.size(), size_t(3));
         QCOMPARE(entries[0].name, "image/jpeg");
@@ -51,9 +52,9 @@ private slots:
     }
 
     void conversionOfARegisteredTypeRegistersNothingNew() {
-        registry().clearLog();
+        registry().log.clear();
         QCOMPARE(static_cast<QString>(*FileTypes::pImageJpeg), "image/jpeg");
-        QVERIFY(registry().log().isEmpty());
+        QVERIFY(registry().log.isEmpty());
     }
 
     void openDialogFilter() {
@@ -76,7 +77,7 @@ private slots:
     void settersWithdrawTheRegistrationFirst() {
         QFETCH(int, field);
         FileType& jpeg = *FileTypes::pImageJpeg;
-        registry().clearLog();
+        registry().log.clear();
         switch (field) {
         case 0:
             jpeg.setName("image/pjpeg");
@@ -92,20 +93,20 @@ private slots:
             break;
         }
         // Withdrawn at once, by the name it was registered under, and by that alone.
-        QCOMPARE(registry().log(), QStringList{"deregister image/jpeg"});
+        QCOMPARE(registry().log, QStringList{"deregister image/jpeg"});
         QVERIFY(!jpeg.isRegistered());
         QVERIFY(!registry().contains("image/jpeg"));
         // A second change while unregistered withdraws nothing more.
         jpeg.setMacType("JPEG");
-        QCOMPARE(registry().log().size(), 1);
+        QCOMPARE(registry().log.size(), 1);
     }
 
     void nextUseRegistersTheNewValues() {
         FileType& jpeg = *FileTypes::pImageJpeg;
         jpeg.setExtensions(".jpg");
-        registry().clearLog();
+        registry().log.clear();
         QCOMPARE(jpeg + *FileTypes::pImageGif, "image/jpeg;image/gif");
-        QCOMPARE(registry().log(), QStringList{"register image/jpeg ogle JPEG .jpg"});
+        QCOMPARE(registry().log, QStringList{"register image/jpeg ogle JPEG .jpg"});
         QCOMPARE(registry().nameFilters("image/jpeg"), QStringList{"image/jpeg (*.jpg)"});
     }
 
@@ -114,8 +115,8 @@ private slots:
         makeType(left, "a/left");
         makeType(right, "a/right");
         QCOMPARE(left + right, "a/left;a/right");
-        QCOMPARE(registry().log().mid(3), (QStringList{"register a/left CRTR TYPE .left",
-                                                       "register a/right CRTR TYPE .right"}));
+        QCOMPARE(registry().log.mid(3), (QStringList{"register a/left CRTR TYPE .left",
+                                                     "register a/right CRTR TYPE .right"}));
 
         FileType lone;
         makeType(lone, "a/lone");
@@ -128,30 +129,30 @@ private slots:
     }
 
     void releaseWithdrawsInOrder() {
-        registry().clearLog();
+        registry().log.clear();
         FileTypes::Release();
-        QCOMPARE(registry().log(), (QStringList{"deregister image/jpeg", "deregister image/gif",
-                                                "deregister text/plain"}));
+        QCOMPARE(registry().log, (QStringList{"deregister image/jpeg", "deregister image/gif",
+                                              "deregister text/plain"}));
         QVERIFY(!FileTypes::pImageJpeg && !FileTypes::pImageGif && !FileTypes::pTextPlain);
         QVERIFY(registry().entries().empty());
     }
 
     void withdrawalWaitsForTheLastReference() {
         const auto held = FileTypes::pImageGif;
-        registry().clearLog();
+        registry().log.clear();
         FileTypes::Release();
-        QCOMPARE(registry().log(), (QStringList{"deregister image/jpeg", "deregister text/plain"}));
+        QCOMPARE(registry().log, (QStringList{"deregister image/jpeg", "deregister text/plain"}));
         QVERIFY(registry().contains("image/gif"));
     }
 
     void neverRegisteredTypeWithdrawsNothing() {
-        registry().clearLog();
+        registry().log.clear();
         {
             FileType type;
             makeType(type, "a/never");
             QVERIFY(type.Icon().isNull());
         }
-        QVERIFY(registry().log().isEmpty());
+        QVERIFY(registry().log.isEmpty());
     }
 };
 
