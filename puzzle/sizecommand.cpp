@@ -20,7 +20,7 @@ void runSizeCommand(const SizeRow& row, SizeCommandHost& host, platform::Interac
         return;
     host.setPageFieldText(fillPlaceholders(host.pageFieldText(), row));
     const QString table = buildTableText(row, host.solveButtonTicked());
-    const ExportResult result = redraw(host, ui, table);
+    const ExportResult result = host.redraw(table);
     // "Done" only for a folder that was written; a cancelled run has already asked to quit.
     if (result == ExportResult::Written)
         ui.msgBox(QString::fromLatin1(kDone));

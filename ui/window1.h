@@ -34,7 +34,7 @@ public:
     void Event_EnableMenuItems();
     bool AboutTilemaven_Action();
     bool Helpinstructions_Action();
-    puzzle::ExportResult redraw(const QString& tableText);
+    puzzle::ExportResult redraw(const QString& tableText) override;
 
     // What the size command and the export run read and write.
     std::array<bool, puzzle::kSizeCount> sizeButtonStates() const override;

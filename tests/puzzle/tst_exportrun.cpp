@@ -110,6 +110,8 @@ private slots:
         host.solve = solve;
         FakeInteraction ui = scripted(m_picture, folder);
 
+        host.person = &ui;
+
         runSizeCommand(*rowForGrid(n), host, ui);
 
         QCOMPARE(ui.events, QStringList({msg(kChoosePicture), openEvent(), msg(kChooseFolder),
@@ -188,6 +190,7 @@ private slots:
         FakeHost host;
         host.select(4);
         FakeInteraction ui = scripted("", folder);
+        host.person = &ui;
         runSizeCommand(*rowForGrid(4), host, ui);
         QCOMPARE(ui.events,
                  QStringList({msg(kChoosePicture), openEvent(), msg(kNeedPicture), "quit:0"}));
@@ -198,6 +201,7 @@ private slots:
         FakeHost host;
         host.select(4);
         FakeInteraction ui = scripted(m_picture, "");
+        host.person = &ui;
         runSizeCommand(*rowForGrid(4), host, ui);
         QCOMPARE(ui.events, QStringList({msg(kChoosePicture), openEvent(), msg(kChooseFolder),
                                          "folder", msg(kNeedFolder), "quit:0"}));
@@ -217,6 +221,7 @@ private slots:
         FakeHost host;
         host.select(3);
         FakeInteraction ui = scripted(bad, folder);
+        host.person = &ui;
         runSizeCommand(*rowForGrid(3), host, ui);
         QCOMPARE(ui.mainEvents(),
                  QStringList({msg(kChoosePicture), openEvent(), msg(kFailure), "quit:0"}));
@@ -230,6 +235,7 @@ private slots:
         FakeHost host;
         host.select(9);
         FakeInteraction ui = scripted(tiny, folder);
+        host.person = &ui;
         runSizeCommand(*rowForGrid(9), host, ui);
         QVERIFY(ui.mainEvents().contains(msg(kFailure)));
         QVERIFY(!ui.events.contains(msg(kDone)));
@@ -255,6 +261,7 @@ private slots:
         FakeHost host;
         host.select(3);
         FakeInteraction ui = scripted(m_picture, folder);
+        host.person = &ui;
         runSizeCommand(*rowForGrid(3), host, ui);
 
         QCOMPARE(ui.mainEvents().mid(4), QStringList({msg(kFailure), "quit:0"}));
@@ -273,6 +280,7 @@ private slots:
             FakeHost host;
             host.select(9);
             FakeInteraction ui = scripted(m_picture, folder);
+            host.person = &ui;
             runSizeCommand(*rowForGrid(9), host, ui);
             QVERIFY(ui.events.contains(msg(kDone)));
         }
@@ -281,6 +289,7 @@ private slots:
         FakeHost host;
         host.select(3);
         FakeInteraction ui = scripted(m_picture, folder);
+        host.person = &ui;
         runSizeCommand(*rowForGrid(3), host, ui);
         QVERIFY(ui.events.contains(msg(kDone)));
 
@@ -297,6 +306,7 @@ private slots:
         host.select(5);
         const QString fieldBefore = host.field;
         FakeInteraction ui;
+        host.person = &ui;
         runSizeCommand(*rowForGrid(4), host, ui);
         QVERIFY(ui.events.isEmpty());
         QCOMPARE(host.field, fieldBefore);

@@ -36,6 +36,7 @@ inline FakeInteraction runWindow(int n, const QString& picture, const QString& f
     FakeInteraction ui;
     ui.openAnswers.push_back(picture);
     ui.folderAnswers.push_back(folder);
+    host.person = &ui;
     puzzle::runSizeCommand(*puzzle::rowForGrid(n), host, ui);
     return ui;
 }

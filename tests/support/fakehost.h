@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/interaction.h"
 #include "puzzle/page.h"
 #include "puzzle/sizecommand.h"
 #include "puzzle/sizetable.h"
@@ -33,4 +34,10 @@ public:
         return buttons[std::size_t(row.n - puzzle::kMinGrid)];
     }
     bool solveButtonTicked() const override { return solve; }
+    // The export run answers through `person` (the size command's own messages go through the
+    // one it is given).
+    puzzle::ExportResult redraw(const QString& tableText) override {
+        return puzzle::redraw(*this, *person, tableText);
+    }
+    platform::Interaction* person = nullptr;
 };
