@@ -225,16 +225,13 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
     for (int v = 0; v < DCTSIZE; ++v)
         for (int u = 0; u < DCTSIZE; ++u)
             sign[v * DCTSIZE + u] = JCOEF(((mirror && u % 2) != (flip && v % 2)) ? -1 : 1);
-    const inverse_DCT_method_ptr transform = s.transform[std::size_t(component)];
-    constexpr int size = DCTSIZE; // samples a block, each way
     // The methods take non-const pointers but only read through `info` and the component.
-    auto* info = const_cast<jpeg_decompress_struct*>(&s.info);
-    auto* comp =
+    const Block how{
+        s.transform[std::size_t(component)], const_cast<jpeg_decompress_struct*>(&s.info),
         const_cast<jpeg_component_info*>(transpose && !late ? &s.transposed[std::size_t(component)]
-                                                            : &s.component[std::size_t(component)]);
+                                                            : &s.component[std::size_t(component)]),
+        late};
     alignas(64) JCOEF block[DCTSIZE2];
-    JSAMPLE samples[DCTSIZE][DCTSIZE];
-    JSAMPROW rows[DCTSIZE];
     for (int by = 0; by < blockRows; ++by) {
         const unsigned char* row = coefficients + std::ptrdiff_t(by) * DCTSIZE * stride;
         for (int bx = 0; bx < count; ++bx) {
@@ -243,22 +240,30 @@ void DeferredTransform::runTurned(int component, const unsigned char* coefficien
             turnBlock(from, block, transpose && !late, sign);
             // Where the block lands, as the whole region turns.
             const QPoint shown = shownPixel(orientation, bx, top + by, QSize(across, down));
-            unsigned char* at =
-                out + std::ptrdiff_t(shown.y()) * size * outStride + shown.x() * size;
-            if (!late) {
-                for (int r = 0; r < size; ++r)
-                    rows[r] = at + r * outStride;
-                transform(info, comp, block, rows, 0);
-                continue;
-            }
-            for (int r = 0; r < size; ++r)
-                rows[r] = samples[r];
-            transform(info, comp, block, rows, 0);
-            for (int r = 0; r < size; ++r)
-                for (int c = 0; c < size; ++c)
-                    at[r * outStride + c] = samples[c][r];
+            transformBlock(how, block,
+                           out + std::ptrdiff_t(shown.y()) * DCTSIZE * outStride +
+                               shown.x() * DCTSIZE,
+                           outStride);
         }
     }
+}
+
+void DeferredTransform::transformBlock(const Block& how, JCOEF* block, unsigned char* at,
+                                       std::ptrdiff_t outStride) {
+    JSAMPROW rows[DCTSIZE];
+    if (!how.transposeAfter) {
+        for (int r = 0; r < DCTSIZE; ++r)
+            rows[r] = at + r * outStride;
+        how.transform(how.info, how.component, block, rows, 0);
+        return;
+    }
+    JSAMPLE samples[DCTSIZE][DCTSIZE];
+    for (int r = 0; r < DCTSIZE; ++r)
+        rows[r] = samples[r];
+    how.transform(how.info, how.component, block, rows, 0);
+    for (int r = 0; r < DCTSIZE; ++r)
+        for (int c = 0; c < DCTSIZE; ++c)
+            at[r * outStride + c] = samples[c][r];
 }
 
 } // namespace picture::jpeg

@@ -51,6 +51,17 @@ public:
 
 private:
     struct State;
+    // How one turned block is made into samples: the library's transform and what it reads, and
+    // whether its samples are transposed afterwards.
+    struct Block {
+        void (*transform)(jpeg_decompress_struct*, jpeg_component_info*, JCOEF*, JSAMPARRAY,
+                          JDIMENSION);
+        jpeg_decompress_struct* info;
+        jpeg_component_info* component;
+        bool transposeAfter;
+    };
+    static void transformBlock(const Block& how, JCOEF* block, unsigned char* at,
+                               std::ptrdiff_t outStride);
     std::unique_ptr<State> m_state;
 };
 
