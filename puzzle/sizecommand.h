@@ -11,7 +11,6 @@ namespace puzzle {
 class SizeCommandHost : public ExportHost {
 public:
     virtual bool sizeButtonSelected(const SizeRow& row) const = 0;
-    virtual bool solveButtonTicked() const = 0;
 };
 
 // Replaces every ddd, then ppp, then qqq of `text` by the row's texts (fillTemplate).
@@ -23,8 +22,9 @@ QString buildTableText(const SizeRow& row, bool solveButton);
 inline constexpr const char* kDone = "Done";
 
 // The whole generation of one puzzle for `row`: fill the page field, build the table text, run the
-// export, "Done" when the folder was written, then quit. Nothing happens when the row's button is
-// not selected.
+// export, "Done" when the folder was written, then quit. A window started for a chosen page opens
+// the written page in the browser between the two. Nothing happens when the row's button is not
+// selected.
 void runSizeCommand(const SizeRow& row, SizeCommandHost& host, platform::Interaction& ui);
 
 } // namespace puzzle
