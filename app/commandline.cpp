@@ -204,9 +204,9 @@ void addOptions(QCommandLineParser& parser) {
                         "file, so that the puzzle can be shared as one file.")});
     parser.addOption(
         {QStringLiteral("window"),
-         QStringLiteral("Start the window, which asks for the size, the picture and the folder, "
-                        "and write the page that --page, --title, --fit and --single-file choose; "
-                        "once it is written, it opens in the web browser.")});
+         QStringLiteral("Start the window even with the page's options above: it asks for the "
+                        "size, the picture and the folder, writes the page they choose and opens "
+                        "it in the web browser.")});
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
                                  QStringLiteral("The JPEG or GIF picture to cut."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
