@@ -6,8 +6,6 @@
 //   browser_fixture other DIR     the same as DIR/other.jpg and DIR/other.ppm, every region another
 //                                 colour than in picture: the next picture for a reused folder
 //   browser_fixture table         prints the grid sizes and scramble orders as JSON
-//   browser_fixture scene DIR     writes DIR/scene.jpg, a drawn landscape for the screenshots in
-//                                 docs/ (tests/browser/screenshots.mjs)
 
 #include "puzzle/sizetable.h"
 
@@ -15,12 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPainterPath>
 #include <QString>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -71,36 +65,6 @@ int writePicture(const QString& dir, const QString& name) {
     return 0;
 }
 
-// Evening over three ranges of hills and a lake: large, calm shapes, so that a puzzle of it is
-// pleasant to look at and each piece still shows where it belongs.
-int writeScene(const QString& dir) {
-    QImage image(640, 480, QImage::Format_RGB32);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient sky(0, 0, 0, 330);
-    sky.setColorAt(0, QColor(38, 52, 120));
-    sky.setColorAt(0.6, QColor(236, 120, 90));
-    sky.setColorAt(1, QColor(255, 206, 120));
-    painter.fillRect(image.rect(), sky);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(255, 236, 170));
-    painter.drawEllipse(QPointF(420, 250), 52, 52);
-    const QColor ranges[] = {QColor(120, 70, 110), QColor(72, 50, 96), QColor(34, 40, 66)};
-    for (int i = 0; i < 3; ++i) {
-        QPainterPath hills(QPointF(0, 480));
-        for (int x = 0; x <= 640; x += 40)
-            hills.lineTo(x, 230 + 40 * i + 30 * std::sin(x / (70.0 + 25 * i) + 2 * i));
-        hills.lineTo(640, 480);
-        painter.fillPath(hills, ranges[i]);
-    }
-    QLinearGradient lake(0, 370, 0, 480);
-    lake.setColorAt(0, QColor(250, 170, 110));
-    lake.setColorAt(1, QColor(30, 44, 96));
-    painter.fillRect(QRect(0, 370, 640, 110), lake);
-    painter.end();
-    return image.save(QDir(dir).filePath(QStringLiteral("scene.jpg")), "JPEG", 92) ? 0 : 1;
-}
-
 int printTable() {
     std::printf("{\"sizes\":[");
     bool first = true;
@@ -120,9 +84,6 @@ int main(int argc, char** argv) {
         return writePicture(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[1]));
     if (argc == 2 && std::strcmp(argv[1], "table") == 0)
         return printTable();
-    if (argc == 3 && std::strcmp(argv[1], "scene") == 0)
-        return writeScene(QString::fromLocal8Bit(argv[2]));
-    std::fprintf(stderr,
-                 "usage: browser_fixture picture|other|scene DIR | browser_fixture table\n");
+    std::fprintf(stderr, "usage: browser_fixture picture|other DIR | browser_fixture table\n");
     return 2;
 }
