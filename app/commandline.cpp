@@ -255,7 +255,7 @@ QString readRequest(const QCommandLineParser& parser, Request& request) {
             .arg(puzzle::kMaxGrid)
             .arg(gridValues.front());
     request.solveButton = parser.isSet(QStringLiteral("solve-button"));
-    if (const QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
+    if (QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
         return problem;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
