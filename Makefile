@@ -95,9 +95,8 @@ lint: test-deps $(BUILD)/build.ninja
 # The README's pictures of both pages, docs/classic-page.png and docs/modern-page.png, as Chromium
 # shows them; rerun after a change to either page.
 screenshots: test-deps $(BUILD)/build.ninja
-	cmake --build --preset dev --target tilemaven browser_fixture
-	node tests/browser/screenshots.mjs --tilemaven $(BUILD)/app/tilemaven \
-	    --fixture $(BUILD)/tests/browser/browser_fixture --out docs
+	cmake --build --preset dev --target tilemaven
+	node tools/screenshots.mjs --tilemaven $(BUILD)/app/tilemaven --out docs
 
 clean:
 	rm -rf $(BUILD)
