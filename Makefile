@@ -8,7 +8,7 @@ CTEST_ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test test-asan fuzz install deb clean format lint bench
+.PHONY: all deps build run test test-asan fuzz install deb clean format lint bench screenshots
 
 all: build
 
@@ -91,6 +91,12 @@ lint: test-deps $(BUILD)/build.ninja
 	git ls-files 'app/*.cpp' 'folder/*.cpp' 'picture/*.cpp' 'platform/*.cpp' 'puzzle/*.cpp' \
 	    'ui/*.cpp' | \
 	    xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet
+
+# The README's pictures of both pages, docs/classic-page.png and docs/modern-page.png, as Chromium
+# shows them; rerun after a change to either page.
+screenshots: test-deps $(BUILD)/build.ninja
+	cmake --build --preset dev --target tilemaven
+	node tools/screenshots.mjs --tilemaven $(BUILD)/app/tilemaven --out docs
 
 clean:
 	rm -rf $(BUILD)

@@ -33,6 +33,8 @@ constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 
 const char* const kSynopsis = "--grid N [--solve-button] PICTURE FOLDER";
+const char* const kWindowSynopsis =
+    "--window [--page STYLE] [--title TEXT] [--fit WxH|none] [--single-file]";
 const char* const kProgram = "tilemaven";
 
 // Messages from the layers below may span lines; the command line promises one line per cause.
@@ -45,6 +47,7 @@ int badUsage(const QString& problem) {
     const QString name = QCoreApplication::applicationName();
     err << name << ": " << oneLine(problem) << "\n"
         << "Usage: " << name << ' ' << kSynopsis << "\n"
+        << "   or: " << name << ' ' << kWindowSynopsis << "\n"
         << "Try '" << name << " --help' for more information.\n";
     return kBadUsage;
 }
@@ -55,11 +58,6 @@ int failure(const QString& cause) {
 }
 
 int commandLine(int argc, char** argv);
-
-// The command line's own options, as they may be written on it.
-const char* const kOwnOptions[] = {"--grid",     "--solve-button", "--page", "--title",
-                                   "--fit",      "--single-file",  "--help", "-h",
-                                   "--help-all", "--version",      "-v"};
 
 // The largest side --fit takes: far beyond any screen, and well inside int arithmetic.
 constexpr int kMaxFitSide = 100000;
@@ -76,6 +74,30 @@ bool singleValue(const QCommandLineParser& parser, const QString& name, QString&
     }
     value = values.isEmpty() ? QString() : values.front();
     return true;
+}
+
+// The box of --fit, "none", or nothing given: a modern page of a big photo stays light to load
+// and share unless every pixel is asked for. Empty when the value is good, else what is wrong.
+QString readFit(bool given, const QString& fit, PageChoice& choice) {
+    if (!given) {
+        choice.fit = choice.modern ? puzzle::kModernFit : QSize();
+        return {};
+    }
+    if (fit == QLatin1String("none")) {
+        choice.fit = QSize();
+        return {};
+    }
+    static const QRegularExpression kSize(QStringLiteral("^([0-9]{1,6})x([0-9]{1,6})$"));
+    const QRegularExpressionMatch match = kSize.match(fit);
+    const int w = match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int h = match.hasMatch() ? match.captured(2).toInt() : 0;
+    if (w < 1 || h < 1 || w > kMaxFitSide || h > kMaxFitSide)
+        return QStringLiteral(
+                   "--fit must be WxH, two whole numbers from 1 to %1, or none, not '%2'.")
+            .arg(kMaxFitSide)
+            .arg(fit);
+    choice.fit = QSize(w, h);
+    return {};
 }
 
 // Empty when the options make sense together, else what is wrong with them.
@@ -101,35 +123,10 @@ QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
             return QStringLiteral("--title must be one line of at most %1 characters.")
                 .arg(puzzle::kMaxTitleLength);
     }
-    if (parser.isSet(QStringLiteral("fit"))) {
-        static const QRegularExpression kSize(QStringLiteral("^([0-9]{1,6})x([0-9]{1,6})$"));
-        const QRegularExpressionMatch match = kSize.match(fit);
-        const int w = match.hasMatch() ? match.captured(1).toInt() : 0;
-        const int h = match.hasMatch() ? match.captured(2).toInt() : 0;
-        if (w < 1 || h < 1 || w > kMaxFitSide || h > kMaxFitSide)
-            return QStringLiteral("--fit must be WxH, two whole numbers from 1 to %1, not '%2'.")
-                .arg(kMaxFitSide)
-                .arg(fit);
-        choice.fit = QSize(w, h);
-    }
-    return {};
+    return readFit(parser.isSet(QStringLiteral("fit")), fit, choice);
 }
 
 } // namespace
-
-bool wantsCommandLine(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--")
-            return false;
-        const qsizetype equals = arg.indexOf('=');
-        const QByteArray name = equals < 0 ? arg : arg.left(equals);
-        for (const char* own : kOwnOptions)
-            if (name == own)
-                return true;
-    }
-    return false;
-}
 
 int runCommandLine(int argc, char** argv) {
     try {
@@ -195,12 +192,21 @@ void addOptions(QCommandLineParser& parser) {
     parser.addOption(
         {QStringLiteral("fit"),
          QStringLiteral("Scale the picture down, keeping its proportions, to fit within W by H "
-                        "pixels before it is cut; a picture that fits already is left as it is."),
+                        "pixels before it is cut; a picture that fits already is left as it is. "
+                        "The modern page fits within %1x%2 unless told otherwise; none keeps "
+                        "every pixel.")
+             .arg(puzzle::kModernFit.width())
+             .arg(puzzle::kModernFit.height()),
          QStringLiteral("WxH")});
     parser.addOption(
         {QStringLiteral("single-file"),
          QStringLiteral("With --page modern: put the pieces inside index.html and write no other "
                         "file, so that the puzzle can be shared as one file.")});
+    parser.addOption(
+        {QStringLiteral("window"),
+         QStringLiteral("Start the window even with the page's options above: it asks for the "
+                        "size, the picture and the folder, writes the page they choose and opens "
+                        "it in the web browser.")});
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
                                  QStringLiteral("The JPEG or GIF picture to cut."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
@@ -355,3 +361,20 @@ int commandLine(int argc, char** argv) {
 }
 
 } // namespace
+
+int readWindowChoice(int argc, char** argv, PageChoice& choice) {
+    // No application object yet: the window makes its own once the arguments are known to be good.
+    QCoreApplication::setApplicationName(QString::fromLatin1(kProgram));
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(readArguments(argc, argv).all))
+        return badUsage(parser.errorText());
+    if (parser.isSet(QStringLiteral("grid")) || parser.isSet(QStringLiteral("solve-button")) ||
+        !parser.positionalArguments().isEmpty())
+        return badUsage(QStringLiteral(
+            "--window asks for the size, the solve button, the picture and the folder in the "
+            "window; without --window, --grid N PICTURE FOLDER makes the puzzle here."));
+    if (const QString problem = readPageChoice(parser, choice); !problem.isEmpty())
+        return badUsage(problem);
+    return kStartWindow;
+}

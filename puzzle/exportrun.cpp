@@ -6,6 +6,9 @@
 #include "platform/filetypes.h"
 #include "platform/interaction.h"
 #include "puzzle/project.h"
+#include "puzzle/request.h"
+
+#include <QDir>
 
 #include <exception>
 
@@ -26,19 +29,20 @@ QStringList pictureFilters() {
     return platform::FileTypeRegistry::instance().nameFilters(filter);
 }
 
-ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tableText) {
+ExportOutcome run(ExportHost& host, platform::Interaction& ui, const QString& tableText) {
     ui.msgBox(QString::fromLatin1(kChoosePicture));
     const QString picture = ui.getOpenFile(pictureFilters());
     if (picture.isEmpty()) {
         ui.msgBox(QString::fromLatin1(kNeedPicture));
         ui.quit(0);
-        return ExportResult::Cancelled;
+        return {ExportResult::Cancelled, {}};
     }
 
     QString error;
+    const PageChoice* choice = host.pageChoice();
     // Every row is read now, so a damaged picture is refused before the user picks a folder.
-    const std::unique_ptr<picture::Source> source =
-        picture::openSource(picture, error, picture::SourceCheck::EveryRow);
+    const std::unique_ptr<picture::Source> source = openChosenPicture(
+        picture, choice ? *choice : PageChoice{}, picture::SourceCheck::EveryRow, error);
     if (!source)
         throw RunFailure{error};
 
@@ -47,8 +51,9 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     if (folder.isEmpty()) {
         ui.msgBox(QString::fromLatin1(kNeedFolder));
         ui.quit(0);
-        return ExportResult::Cancelled;
+        return {ExportResult::Cancelled, {}};
     }
+    const QString written = QDir(folder).filePath(QStringLiteral("index.html"));
 
     // The page joins the field only once the pieces are made, so a failed slicing leaves it as it
     // was.
@@ -63,7 +68,7 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
         folder::StagedFolder out(folder);
         if (!out.write(QStringLiteral("index.html"), page()) || !out.commit())
             throw RunFailure{out.errorString()};
-        return ExportResult::Written;
+        return {ExportResult::Written, written};
     }
 
     SliceCallbacks callbacks;
@@ -73,15 +78,18 @@ ExportResult run(ExportHost& host, platform::Interaction& ui, const QString& tab
     // A signal stops the run where it can leave the folder as it was, then ends the process.
     const folder::InterruptGuard guard;
     const ProjectOutcome outcome =
-        writeProject(*source, Grid::square(row->n), folder, page, callbacks);
+        choice && choice->modern
+            ? writeModernProject(*source, *row, host.solveButtonTicked(), *choice, folder,
+                                 callbacks)
+            : writeProject(*source, Grid::square(row->n), folder, page, callbacks);
     if (!outcome.ok)
         throw RunFailure{outcome.error};
-    return ExportResult::Written;
+    return {ExportResult::Written, written};
 }
 
 } // namespace
 
-ExportResult redraw(ExportHost& host, platform::Interaction& ui, const QString& tableText) {
+ExportOutcome redraw(ExportHost& host, platform::Interaction& ui, const QString& tableText) {
     QString detail;
     try {
         return run(host, ui, tableText);
@@ -93,7 +101,7 @@ ExportResult redraw(ExportHost& host, platform::Interaction& ui, const QString& 
         detail = QString::fromLocal8Bit(e.what());
     }
     ui.msgBox(QString::fromLatin1(kFailure), detail);
-    return ExportResult::Failed;
+    return {ExportResult::Failed, {}};
 }
 
 } // namespace puzzle

@@ -8,9 +8,14 @@
 
 namespace puzzle {
 
-// The maker's web site, used by every footer and by the About window's link.
-inline constexpr std::string_view kMakerUrl = "https://tilemaven.example";
-inline constexpr std::string_view kMakerUrlText = "tilemaven.example";
+#ifndef TILEMAVEN_HOMEPAGE
+#error "TILEMAVEN_HOMEPAGE must be defined by the build"
+#endif
+
+// The maker's web site (the build's TILEMAVEN_HOMEPAGE), used by the classic page's footer and by
+// the About window's link, which shows it without its "https://".
+inline constexpr std::string_view kMakerUrl = TILEMAVEN_HOMEPAGE;
+inline constexpr std::string_view kMakerUrlText = kMakerUrl.substr(kMakerUrl.find("://") + 3);
 inline constexpr std::string_view kMakerContact = "hello@tilemaven.example";
 
 // Placeholders of the page template and what fills them.

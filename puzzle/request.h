@@ -18,6 +18,11 @@
 
 namespace puzzle {
 
+// The box a modern page's picture fits within unless told otherwise. A phone photo of 12 MP is
+// 4,000 px wide, while the page never shows more than the screen; 2560 px fills a large monitor,
+// and a page to share weighs a fraction of the photo. A picture that fits keeps every pixel.
+inline const QSize kModernFit{2560, 2560};
+
 struct PageChoice {
     bool modern = false;
     bool singleFile = false;

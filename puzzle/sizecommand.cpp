@@ -4,6 +4,8 @@
 #include "platform/interaction.h"
 #include "puzzle/page.h"
 
+#include <QUrl>
+
 namespace puzzle {
 
 QString fillPlaceholders(const QString& text, const SizeRow& row) {
@@ -20,11 +22,15 @@ void runSizeCommand(const SizeRow& row, SizeCommandHost& host, platform::Interac
         return;
     host.setPageFieldText(fillPlaceholders(host.pageFieldText(), row));
     const QString table = buildTableText(row, host.solveButtonTicked());
-    const ExportResult result = host.redraw(table);
+    const ExportOutcome outcome = host.redraw(table);
     // "Done" only for a folder that was written; a cancelled run has already asked to quit.
-    if (result == ExportResult::Written)
+    if (outcome.result == ExportResult::Written) {
         ui.msgBox(QString::fromLatin1(kDone));
-    if (result != ExportResult::Cancelled)
+        // Started from the launcher's actions, the user came for the puzzle more than the folder.
+        if (host.pageChoice())
+            ui.showUrl(QUrl::fromLocalFile(outcome.page));
+    }
+    if (outcome.result != ExportResult::Cancelled)
         ui.quit(0);
 }
 

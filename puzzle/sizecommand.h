@@ -12,9 +12,8 @@ namespace puzzle {
 class SizeCommandHost : public ExportHost {
 public:
     virtual bool sizeButtonSelected(const SizeRow& row) const = 0;
-    virtual bool solveButtonTicked() const = 0;
     // The export run that the main window owns.
-    virtual ExportResult redraw(const QString& tableText) = 0;
+    virtual ExportOutcome redraw(const QString& tableText) = 0;
 };
 
 // Replaces every ddd, then ppp, then qqq of `text` by the row's texts (fillTemplate).
@@ -26,8 +25,9 @@ QString buildTableText(const SizeRow& row, bool solveButton);
 inline constexpr const char* kDone = "Done";
 
 // The whole generation of one puzzle for `row`: fill the page field, build the table text, run the
-// main window's export run, "Done" through `ui` when the folder was written, then quit. Nothing
-// happens when the row's button is not selected.
+// main window's export run, "Done" through `ui` when the folder was written, then quit. A window
+// started for a chosen page opens the written page in the browser between the two. Nothing happens
+// when the row's button is not selected.
 void runSizeCommand(const SizeRow& row, SizeCommandHost& host, platform::Interaction& ui);
 
 } // namespace puzzle

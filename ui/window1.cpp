@@ -189,8 +189,20 @@ bool Window1::Helpinstructions_Action() {
     return false;
 }
 
-puzzle::ExportResult Window1::redraw(const QString& tableText) {
+puzzle::ExportOutcome Window1::redraw(const QString& tableText) {
     return puzzle::redraw(*this, platform::interaction(), tableText);
+}
+
+void Window1::setPageChoice(const puzzle::PageChoice& choice) {
+    m_choice = choice;
+    // The title says which puzzle this launch makes, as the launcher's action named it.
+    if (choice.modern)
+        setWindowTitle(choice.singleFile ? QStringLiteral("Tilemaven: a puzzle in one file")
+                                         : QStringLiteral("Tilemaven: a modern puzzle"));
+}
+
+const puzzle::PageChoice* Window1::pageChoice() const {
+    return m_choice ? &*m_choice : nullptr;
 }
 
 std::array<bool, puzzle::kSizeCount> Window1::sizeButtonStates() const {

@@ -2,9 +2,12 @@
 #pragma once
 
 #include "puzzle/exportrun.h"
+#include "puzzle/request.h"
 #include "puzzle/sizecommand.h"
 
 #include <QMainWindow>
+
+#include <optional>
 
 namespace ui {
 
@@ -34,7 +37,11 @@ public:
     void Event_EnableMenuItems();
     bool AboutTilemaven_Action();
     bool Helpinstructions_Action();
-    puzzle::ExportResult redraw(const QString& tableText) override;
+    puzzle::ExportOutcome redraw(const QString& tableText) override;
+
+    // The page asked for at launch (--window): the export run writes it, and the page opens in the
+    // browser after "Done". Without one the window makes its classic page, as it always did.
+    void setPageChoice(const puzzle::PageChoice& choice);
 
     // What the size command and the export run read and write.
     std::array<bool, puzzle::kSizeCount> sizeButtonStates() const override;
@@ -44,11 +51,13 @@ public:
     void setPageFieldText(const QString& text) override;
     bool sizeButtonSelected(const puzzle::SizeRow& row) const override;
     bool solveButtonTicked() const override;
+    const puzzle::PageChoice* pageChoice() const override;
 
 private:
     void runSizeCommand(int buttonNumber);
 
     bool m_generating = false;
+    std::optional<puzzle::PageChoice> m_choice;
 };
 
 } // namespace ui

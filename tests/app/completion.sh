@@ -67,6 +67,11 @@ expect 'tilemaven --grid 1' ''
 expect 'tilemaven --grid=' '3 4 5 6 7 8 9'
 expect 'tilemaven --solve-button --grid=9' '9'
 
+# The values --help names for --page and --fit.
+expect 'tilemaven --page ' 'classic modern'
+expect 'tilemaven --window --fit n' 'none'
+expect 'tilemaven --window ' ''
+
 # PICTURE: JPEG and GIF names in either case, and folders to look into; then FOLDER: folders only.
 expect 'tilemaven ' "$pictures"
 expect 'tilemaven --grid 4 ' "$pictures"

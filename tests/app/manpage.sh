@@ -36,6 +36,12 @@ for name in $(help_options "$program" | grep -v -e '^-h$' -e '^-v$' -e '^--help'
     grep -q -- "$name" <<<"$(section SYNOPSIS)" || fail "SYNOPSIS does not show $name"
 done
 
+# The values --help names for --page and --fit: each one documented too.
+for value in classic modern none; do
+    "$program" --help | grep -qw -- "$value" || fail "--help does not name the value $value"
+    section OPTIONS | grep -qw -- "$value" || fail "OPTIONS does not name the value $value"
+done
+
 for status in 0 1 2; do
     tags "EXIT STATUS" | grep -qx "$status" || fail "EXIT STATUS has no entry for $status"
 done

@@ -25,13 +25,16 @@ struct Run {
     QString err;
 };
 
-// Neither a platform plugin nor an X display is offered: the command line must need neither.
-Run runTilemaven(const QStringList& args) {
+// Neither a platform plugin nor an X display is offered (but `display`, when given): the command
+// line must need neither.
+Run runTilemaven(const QStringList& args, const QString& display = {}) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (!display.isEmpty())
+        env.insert(QStringLiteral("DISPLAY"), display);
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TILEMAVEN_BINARY), args);
     Run run;
@@ -73,6 +76,8 @@ private slots:
     void usageErrors_data();
     void usageErrors();
     void helpAndVersion();
+    void windowWithoutDisplay_data();
+    void windowWithoutDisplay();
     void writesPuzzle_data();
     void writesPuzzle();
     void keepsOtherFilesOfFolder();
@@ -88,6 +93,8 @@ private slots:
     void singleFile();
     void fit_data();
     void fit();
+    void modernPageFitsBigPictures_data();
+    void modernPageFitsBigPictures();
 
 private:
     QTemporaryDir m_dir;
@@ -108,6 +115,15 @@ void TestCommandLine::usageErrors_data() {
     const QString pic = QStringLiteral("PIC");
     const QString out = QStringLiteral("OUT");
     QTest::newRow("no grid") << QStringList{"--solve-button", pic, out} << "--grid N is required";
+    // Names alone are the command line's, never the window's; so is all after "--".
+    QTest::newRow("names alone") << QStringList{pic, out} << "--grid N is required";
+    QTest::newRow("names beside Qt's")
+        << QStringList{"-platform", "offscreen", pic, out} << "--grid N is required";
+    QTest::newRow("-- first") << QStringList{"--", "--grid", "3", pic, out}
+                              << "--grid N is required";
+    QTest::newRow("window, grid") << QStringList{"--window", "--grid", "3"} << "--window asks";
+    QTest::newRow("window, names") << QStringList{"--window", pic, out} << "--window asks";
+    QTest::newRow("window, fit 0x0") << QStringList{"--window", "--fit=0x0"} << "'0x0'";
     QTest::newRow("empty picture") << QStringList{"--grid", "3", "", out} << "PICTURE is empty";
     QTest::newRow("empty folder") << QStringList{"--grid", "3", pic, ""} << "FOLDER is empty";
     QTest::newRow("grid 2") << QStringList{"--grid", "2", pic, out} << "from 3 to 9, not '2'";
@@ -198,6 +214,27 @@ void TestCommandLine::helpAndVersion() {
         QVERIFY(all.out.startsWith(help.out));
         QVERIFY(all.out.contains("-session"));
     }
+}
+
+// A window that reaches no display says so in one line, which points to the command line.
+void TestCommandLine::windowWithoutDisplay_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("display");
+    QTest::newRow("none set") << QStringList{} << QString();
+    QTest::newRow("none there") << QStringList{"--window", "--page", "modern"} << ":4093";
+    QTest::newRow("Qt's own") << QStringList{"-style", "fusion"} << ":4093";
+}
+
+void TestCommandLine::windowWithoutDisplay() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, display);
+    const Run run = runTilemaven(args, display);
+    QCOMPARE(run.status, 2);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(lines(run.err).size(), 1);
+    QVERIFY2(run.err.startsWith("tilemaven: ") && run.err.contains("--grid N PICTURE FOLDER") &&
+                 run.err.contains(display.isEmpty() ? "DISPLAY" : "DISPLAY=" + display),
+             qPrintable(run.err));
 }
 
 void TestCommandLine::writesPuzzle_data() {
@@ -521,6 +558,29 @@ void TestCommandLine::fit() {
                      testpictures::contents(QDir(plain).filePath(name)));
         }
     }
+}
+
+// The modern page fits a picture within 2560x2560 unless --fit says otherwise; the classic page
+// keeps every pixel.
+void TestCommandLine::modernPageFitsBigPictures_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("pieceWidth");
+    QTest::newRow("modern") << QStringList{"--page", "modern"} << 2560 / 3;
+    QTest::newRow("modern, fit none") << QStringList{"--page=modern", "--fit", "none"} << 2600 / 3;
+    QTest::newRow("classic") << QStringList{} << 2600 / 3;
+}
+
+void TestCommandLine::modernPageFitsBigPictures() {
+    QFETCH(QStringList, options);
+    QFETCH(int, pieceWidth);
+    const QString wide = m_dir.filePath(QStringLiteral("wide.jpg"));
+    if (!QFileInfo::exists(wide))
+        QVERIFY(!testpictures::saveJpeg(testpictures::gradient(2600, 30), wide).isEmpty());
+    const QString folder = m_dir.filePath(QStringLiteral("big-") + QTest::currentDataTag());
+    const Run run = runTilemaven(QStringList{"--grid", "3"} + options + QStringList{wide, folder});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.startsWith(QStringLiteral("wrote 9 pieces of %1x").arg(pieceWidth)),
+             qPrintable(run.out));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -3,6 +3,7 @@
 // order in which shutdown lets go of the shared objects.
 #include "app/app.h"
 #include "app/commandline.h"
+#include "app/door.h"
 #include "app/startup.h"
 #include "fakeinteraction.h"
 #include "platform/filetypes.h"
@@ -80,6 +81,8 @@ private slots:
     void argumentsDecideBetweenWindowAndCommandLine_data();
     void argumentsDecideBetweenWindowAndCommandLine();
     void qtArgumentsGoToQt();
+    void launcherActionsStartTheirPages_data();
+    void launcherActionsStartTheirPages();
 };
 
 void TestStartup::initTestCase() {
@@ -179,13 +182,16 @@ void TestStartup::argumentsDecideBetweenWindowAndCommandLine_data() {
                               << false;
     QTest::newRow("Qt's own, joined")
         << QStringList{"-style=fusion", "-platform=offscreen"} << false;
-    QTest::newRow("paths alone") << QStringList{"photo.jpg", "out"} << false;
+    // Names without an option of ours are the command line's, which says that --grid is missing.
+    QTest::newRow("paths alone") << QStringList{"photo.jpg", "out"} << true;
+    QTest::newRow("paths beside Qt's") << QStringList{"-style", "fusion", "a.jpg", "out"} << true;
     QTest::newRow("grid") << QStringList{"--grid", "3", "photo.jpg", "out"} << true;
     QTest::newRow("grid joined") << QStringList{"--grid=3", "photo.jpg", "out"} << true;
     QTest::newRow("beside Qt's") << QStringList{"-style", "fusion", "--grid", "3"} << true;
     for (const char* own : {"--help", "-h", "--help-all", "--version", "-v", "--solve-button"})
         QTest::addRow("%s", own) << QStringList{own} << true;
-    QTest::newRow("only after --") << QStringList{"--", "--grid"} << false;
+    QTest::newRow("only after --") << QStringList{"--", "--grid"} << true;
+    QTest::newRow("-- alone") << QStringList{"--"} << false;
     QTest::newRow("like ours") << QStringList{"--gridded", "-hv", "--helpful"} << false;
     // The modern page's options ask for the command line alone too, so that a mistaken
     // `tilemaven --page modern` says what is missing instead of opening the window.
@@ -193,6 +199,9 @@ void TestStartup::argumentsDecideBetweenWindowAndCommandLine_data() {
         QTest::addRow("%s", own) << QStringList{own} << true;
     QTest::newRow("fit apart") << QStringList{"--fit", "9x9", "a.jpg", "out"} << true;
     QTest::newRow("like the new ones") << QStringList{"--pages", "--fitting", "--titles"} << false;
+    // --window starts the window with the page's options; a question is still answered.
+    QTest::newRow("window") << QStringList{"--window", "--page", "modern", "-style", "x"} << false;
+    QTest::newRow("window, help") << QStringList{"--window", "--help"} << true;
 }
 
 void TestStartup::argumentsDecideBetweenWindowAndCommandLine() {
@@ -205,29 +214,68 @@ void TestStartup::argumentsDecideBetweenWindowAndCommandLine() {
     for (QByteArray& arg : bytes)
         argv << arg.data();
     argv << nullptr;
-    QCOMPARE(wantsCommandLine(int(bytes.size()), argv.data()), commandLine);
+    const app::Start start = app::readDoor(int(bytes.size()), argv.data()).start;
+    QCOMPARE(start == app::Start::CommandLine, commandLine);
+    QCOMPARE(start == app::Start::ChosenWindow, !commandLine && args.contains("--window"));
 }
 
-// The window starts with Qt's standard arguments, and Qt acts on them.
+// The window starts with Qt's standard arguments, and Qt acts on them; beside --window, Qt gets
+// only its own, and the window its page.
 void TestStartup::qtArgumentsGoToQt() {
     static char name[] = "tilemaven", style[] = "-style", fusion[] = "fusion",
-                session[] = "-session", id[] = "restored-session-1", reverse[] = "-reverse";
-    static char* argv[] = {name, style, fusion, session, id, reverse, nullptr};
-    int argc = 6;
-    QVERIFY(!wantsCommandLine(argc, argv));
+                session[] = "-session", id[] = "restored-session-1", reverse[] = "-reverse",
+                window[] = "--window", page[] = "--page", modern[] = "modern";
+    static char* argv[] = {name,   window,  style, fusion,  page,
+                           modern, session, id,    reverse, nullptr};
+    app::Door door = app::readDoor(9, argv);
+    QCOMPARE(door.start, app::Start::ChosenWindow);
+    puzzle::PageChoice choice;
+    QCOMPARE(readWindowChoice(door.ourCount(), door.ours.data(), choice), kStartWindow);
+    QCOMPARE(door.qtCount(), 6);
     QStringList windows;
-    QString styleName;
+    QString styleName, title;
     Qt::LayoutDirection direction = Qt::LeftToRight;
     g_whileRunning = [&] {
         windows = visibleWindows();
         styleName = QApplication::style()->name();
         direction = QApplication::layoutDirection();
+        title = ::Window1().windowTitle();
         QCoreApplication::exit(0);
     };
-    QCOMPARE(app::run(argc, argv), 0);
+    int argc = door.qtCount();
+    QCOMPARE(app::run(argc, door.qt.data(), &choice), 0);
     QCOMPARE(windows, QStringList{"Window1"});
     QCOMPARE(styleName.toLower(), QStringLiteral("fusion"));
     QCOMPARE(direction, Qt::RightToLeft);
+    QCOMPARE(title, QStringLiteral("Tilemaven: a modern puzzle"));
+}
+
+// The launcher's actions start the window for their pages.
+void TestStartup::launcherActionsStartTheirPages_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("singleFile");
+    QTest::newRow("modern") << "modern" << false;
+    QTest::newRow("share") << "share" << true;
+}
+
+void TestStartup::launcherActionsStartTheirPages() {
+    QFETCH(QString, action);
+    QFETCH(bool, singleFile);
+    QFile file(QStringLiteral(TILEMAVEN_DESKTOP_FILE));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString entry = QString::fromUtf8(file.readAll());
+    const QString exec = entry.section("[Desktop Action " + action + "]", 1).section("Exec=", 1);
+    QList<QByteArray> bytes = exec.section('\n', 0, 0).toUtf8().split(' ');
+    QCOMPARE(bytes.front(), QByteArray("tilemaven"));
+    QList<char*> argv;
+    for (QByteArray& arg : bytes)
+        argv << arg.data();
+    app::Door door = app::readDoor(int(argv.size()), argv.data());
+    QCOMPARE(door.start, app::Start::ChosenWindow);
+    puzzle::PageChoice choice;
+    QCOMPARE(readWindowChoice(door.ourCount(), door.ours.data(), choice), kStartWindow);
+    QVERIFY(choice.modern);
+    QCOMPARE(choice.singleFile, singleFile);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

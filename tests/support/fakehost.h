@@ -36,7 +36,7 @@ public:
     bool solveButtonTicked() const override { return solve; }
     // The export run answers through `person` (the size command's own messages go through the
     // one it is given).
-    puzzle::ExportResult redraw(const QString& tableText) override {
+    puzzle::ExportOutcome redraw(const QString& tableText) override {
         return puzzle::redraw(*this, *person, tableText);
     }
     platform::Interaction* person = nullptr;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The main window and the hidden page window: controls, their states, and what a size click does.
+#include "app/commandline.h"
 #include "fakeinteraction.h"
 #include "platform/filetypes.h"
 #include "puzzle/page.h"
@@ -188,14 +189,26 @@ void TestWindow1::sizeClickShouldSelectAndRunItsCommand() {
 void TestWindow1::sizeClickShouldMakeTheWholePuzzle_data() {
     QTest::addColumn<int>("button");
     QTest::addColumn<bool>("solve");
-    QTest::newRow("3x3 plain") << 1 << false;
-    QTest::newRow("3x3 solve") << 1 << true;
-    QTest::newRow("9x9 solve") << 7 << true;
+    QTest::addColumn<QStringList>("args"); // what the window was started with
+    QTest::addColumn<QSize>("fitted");     // the 90x72 picture as it is cut
+    const QSize whole(90, 72);
+    QTest::newRow("3x3 plain") << 1 << false << QStringList{} << whole;
+    QTest::newRow("3x3 solve") << 1 << true << QStringList{} << whole;
+    QTest::newRow("9x9 solve") << 7 << true << QStringList{} << whole;
+    QTest::newRow("modern, fitted")
+        << 2 << true << QStringList{"--window", "--page", "modern", "--fit", "60x60"}
+        << QSize(60, 48);
+    QTest::newRow("modern, one file")
+        << 1 << false << QStringList{"--window", "--page", "modern", "--single-file"} << whole;
+    QTest::newRow("classic, fitted")
+        << 1 << false << QStringList{"--window", "--fit", "45x45"} << QSize(45, 36);
 }
 
 void TestWindow1::sizeClickShouldMakeTheWholePuzzle() {
     QFETCH(int, button);
     QFETCH(bool, solve);
+    QFETCH(QStringList, args);
+    QFETCH(QSize, fitted);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString picture =
@@ -204,25 +217,47 @@ void TestWindow1::sizeClickShouldMakeTheWholePuzzle() {
     QVERIFY(QDir(dir.path()).mkdir("out"));
     m_fake.openAnswers = {picture};
     m_fake.folderAnswers = {dir.filePath("out")};
+    puzzle::PageChoice choice;
+    if (!args.isEmpty()) {
+        QList<QByteArray> bytes{"tilemaven"};
+        for (const QString& arg : args)
+            bytes << arg.toUtf8();
+        QList<char*> argv;
+        for (QByteArray& arg : bytes)
+            argv << arg.data();
+        QCOMPARE(readWindowChoice(int(argv.size()), argv.data(), choice), kStartWindow);
+        m_window->setPageChoice(choice);
+    }
     if (solve)
         QTest::mouseClick(&ui::control<QCheckBox>(*m_window, "CheckBox1"), Qt::LeftButton);
 
     QTest::mouseClick(&sizeButton(button), Qt::LeftButton);
 
-    QCOMPARE(m_fake.messages.last(), QStringLiteral("Done"));
-    QCOMPARE(m_fake.events.last(), QStringLiteral("quit:0"));
+    // Started with --window, the written page opens in the browser after "Done", and only then.
+    const QString page = dir.filePath("out/index.html");
+    QStringList end{"msg:Done", "quit:0"};
+    if (!args.isEmpty())
+        end.insert(1, "url:" + QUrl::fromLocalFile(page).toString());
+    QCOMPARE(m_fake.events.mid(m_fake.events.size() - end.size()), end);
     const int n = button + 2;
-    QCOMPARE(testpictures::entries(dir.filePath("out")).size(), n * n + 2);
+    QCOMPARE(testpictures::entries(dir.filePath("out")).size(), choice.singleFile ? 1 : n * n + 2);
+    const QByteArray text = testpictures::contents(page);
+    QCOMPARE(text.startsWith("<!DOCTYPE html>"), choice.modern);
+    if (choice.singleFile)
+        return;
     const QImage piece = testpictures::read(dir.filePath("out/Image0.jpg"));
-    QCOMPARE(piece.size(), QSize(90 / n, 72 / n));
+    QCOMPARE(piece.size(), QSize(fitted.width() / n, fitted.height() / n));
     // The preview ends on the blank piece, the last one made.
     const QImage& preview = ui::control<ui::Canvas>(*m_window, "Canvas1").backdrop();
     QCOMPARE(preview.size(), piece.size());
     QVERIFY(testpictures::allNearly(preview, Qt::white));
-    // The page is the field's text, which now holds the whole page.
-    const QByteArray page = testpictures::contents(dir.filePath("out/index.html"));
-    QCOMPARE(page, ::Windowtop().topField().Text().toLatin1());
-    QCOMPARE(page.contains("Solve It For Me"), solve);
+    // The classic page is the field's text, which now holds the whole page.
+    if (!choice.modern) {
+        QCOMPARE(text, ::Windowtop().topField().Text().toLatin1());
+        QCOMPARE(text.contains("Solve It For Me"), solve);
+    } else {
+        QCOMPARE(text.contains("id=\"solve\""), solve);
+    }
 }
 
 void TestWindow1::actionOfUnselectedButtonShouldDoNothing() {
