@@ -2,6 +2,7 @@
 #include "app/commandline.h"
 
 #include "folder/interrupt.h"
+#include "folder/stagedfolder.h"
 #include "picture/picturesource.h"
 #include "puzzle/modernpage.h"
 #include "puzzle/page.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTextStream>
 
 #include <new>
@@ -78,8 +80,10 @@ bool singleValue(const QCommandLineParser& parser, const QString& name, QString&
     return true;
 }
 
-// Empty when the options make sense together, else what is wrong with them.
-QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
+// Empty when the options make sense together, else what is wrong with them. `lossy`: the
+// arguments that are not valid UTF-8.
+QString readPageChoice(const QCommandLineParser& parser, const QStringList& lossy,
+                       PageChoice& choice) {
     QString problem, page, fit, title;
     if (!singleValue(parser, QStringLiteral("page"), page, problem) ||
         !singleValue(parser, QStringLiteral("fit"), fit, problem) ||
@@ -96,6 +100,9 @@ QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
     if (parser.isSet(QStringLiteral("title"))) {
         if (!choice.modern)
             return QStringLiteral("--title needs --page modern.");
+        // Taken as given, a byte-order mark included; bytes that are not text are not guessed at.
+        if (lossy.contains(title))
+            return QStringLiteral("--title is not valid UTF-8: '%1'.").arg(title);
         choice.title = title.toStdString();
         if (!puzzle::validTitle(choice.title))
             return QStringLiteral("--title must be one line of at most %1 characters.")
@@ -147,14 +154,17 @@ namespace {
 // The arguments as the bytes they are, and those of them whose bytes do not survive as text.
 struct Arguments {
     QStringList all;
-    QStringList lossy; // another name would be used for these
+    QStringList lossy; // not valid UTF-8: another name or text would be used for these
 };
 
 Arguments readArguments(int argc, char** argv) {
     Arguments args;
     for (int i = 0; i < argc; ++i) {
-        args.all << QFile::decodeName(argv[i]);
-        if (QFile::encodeName(args.all.back()) != QByteArray(argv[i]))
+        // A leading byte-order mark is part of the argument, as every other character is.
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                        QStringConverter::Flag::Stateless);
+        args.all << utf8(QByteArrayView(argv[i]));
+        if (utf8.hasError() || QFile::encodeName(args.all.back()) != QByteArray(argv[i]))
             args.lossy << args.all.back();
     }
     return args;
@@ -234,7 +244,7 @@ struct Request {
 };
 
 // Empty when the arguments make a request, else what is wrong with them (bad usage).
-QString readRequest(const QCommandLineParser& parser, Request& request) {
+QString readRequest(const QCommandLineParser& parser, const QStringList& lossy, Request& request) {
     if (!parser.isSet(QStringLiteral("grid")))
         return QStringLiteral("--grid N is required.");
     const QStringList gridValues = parser.values(QStringLiteral("grid"));
@@ -249,7 +259,7 @@ QString readRequest(const QCommandLineParser& parser, Request& request) {
             .arg(puzzle::kMaxGrid)
             .arg(gridValues.front());
     request.solveButton = parser.isSet(QStringLiteral("solve-button"));
-    if (const QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
+    if (const QString problem = readPageChoice(parser, lossy, request.choice); !problem.isEmpty())
         return problem;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
@@ -310,10 +320,12 @@ int makePuzzle(const Request& request) {
     const folder::InterruptGuard guard;
     const puzzle::ProjectOutcome outcome = writeRequest(request, *source);
     if (!outcome.ok) {
-        // Only folders made by this run go again, and only while they are still empty.
-        for (const QString& path : made)
-            if (!QDir().rmdir(path))
-                break;
+        // Only folders made by this run go again, and only while they are empty and no other run
+        // holds or waits for the folder itself.
+        if (!made.isEmpty() && folder::removeUnusedFolder(made.front()))
+            for (const QString& path : made.mid(1))
+                if (!QDir().rmdir(path))
+                    break;
         return failure(outcome.error);
     }
 
@@ -343,7 +355,7 @@ int commandLine(int argc, char** argv) {
     if (answeredQuestion(parser))
         return kWritten;
     Request request;
-    if (const QString problem = readRequest(parser, request); !problem.isEmpty())
+    if (const QString problem = readRequest(parser, arguments.lossy, request); !problem.isEmpty())
         return badUsage(problem);
     // A name whose bytes are not valid in the system's encoding would come back as another name.
     for (const QString& path : {request.picture, request.folder})
