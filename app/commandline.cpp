@@ -101,7 +101,7 @@ QString readPageChoice(const QCommandLineParser& parser, const QStringList& loss
         if (!choice.modern)
             return QStringLiteral("--title needs --page modern.");
         // Taken as given, a byte-order mark included; bytes that are not text are not guessed at.
-        if (lossy.contains(title))
+        if (lossy.contains(title) || lossy.contains(QStringLiteral("--title=") + title))
             return QStringLiteral("--title is not valid UTF-8: '%1'.").arg(title);
         choice.title = title.toStdString();
         if (!puzzle::validTitle(choice.title))

@@ -319,7 +319,9 @@ void TestCommandLine::namesAreTakenAsTheirBytes() {
     for (const auto& [picture, folder, options] :
          {std::tuple{badPicture, base + "/out-good", QByteArray()},
           std::tuple{QFile::encodeName(m_picture), badFolder, QByteArray()},
-          std::tuple{QFile::encodeName(m_picture), base + "/out-good", title}}) {
+          std::tuple{QFile::encodeName(m_picture), base + "/out-good", title},
+          std::tuple{QFile::encodeName(m_picture), base + "/out-good",
+                     QByteArray(title).replace(" $", "=$")}}) {
         QProcess process;
         process.start("bash", {"-c", QString::fromLatin1("exec '" TILEMAVEN_BINARY "' --grid 3" +
                                                          options + ' ' + bashQuoted(picture) + ' ' +

@@ -213,7 +213,10 @@ private slots:
         QTest::newRow("nine") << orientationSegment(9) << -1;
         const QByteArray whole = orientationSegment(6);
         QTest::newRow("cut inside the directory") << whole.left(whole.size() - 10) << -1;
-        QTest::newRow("cut before the link") << whole.left(whole.size() - 2) << -1;
+        QTest::newRow("the link cut short") << whole.left(whole.size() - 2) << 6;
+        QTest::newRow("no link") << whole.left(whole.size() - 4) << 6;
+        QTest::newRow("no link, big-endian") << orientationSegment(8, true).chopped(4) << 8;
+        QTest::newRow("cut in the last entry") << whole.left(whole.size() - 5) << -1;
         QTest::newRow("only the header") << whole.left(14) << -1;
         QTest::newRow("not even that") << whole.left(9) << -1;
         QByteArray order = whole;
