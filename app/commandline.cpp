@@ -259,7 +259,7 @@ QString readRequest(const QCommandLineParser& parser, const QStringList& lossy, 
             .arg(puzzle::kMaxGrid)
             .arg(gridValues.front());
     request.solveButton = parser.isSet(QStringLiteral("solve-button"));
-    if (const QString problem = readPageChoice(parser, lossy, request.choice); !problem.isEmpty())
+    if (QString problem = readPageChoice(parser, lossy, request.choice); !problem.isEmpty())
         return problem;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)

@@ -108,6 +108,19 @@ struct StagedFolder::Entry {
             return cannotWrite(target, systemError());
         return {};
     }
+
+    // The staged file on disk whole, with the older one's permissions, and its size noted: the
+    // journal's proof that it is whole.
+    QString finish() {
+        if (olderRegular)
+            fchmod(device->fd(), olderMode);
+        struct stat st {};
+        if (fsync(device->fd()) != 0 || fstat(device->fd(), &st) != 0)
+            return cannotWrite(target, systemError());
+        size = st.st_size;
+        device->closeFile();
+        return {};
+    }
 };
 
 namespace {
@@ -292,16 +305,9 @@ bool StagedFolder::commit() {
     for (const auto& entry : m_entries)
         if (const QString problem = entry->check(m_dir); !problem.isEmpty())
             return fail(problem);
-    for (const auto& entry : m_entries) {
-        StagedFile& file = *entry->device;
-        if (entry->olderRegular)
-            fchmod(file.fd(), entry->olderMode);
-        struct stat st {};
-        if (fsync(file.fd()) != 0 || fstat(file.fd(), &st) != 0)
-            return fail(cannotWrite(entry->target, systemError()));
-        entry->size = st.st_size; // the journal's proof that a staged file is whole
-        file.closeFile();
-    }
+    for (const auto& entry : m_entries)
+        if (const QString problem = entry->finish(); !problem.isEmpty())
+            return fail(problem);
     if (interrupted())
         return fail(QStringLiteral("Interrupted before anything was written"));
 
