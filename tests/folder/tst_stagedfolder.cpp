@@ -92,13 +92,7 @@ class TestStagedFolder : public QObject {
         QCOMPARE(contents(file("notes.txt")), QByteArray("the user's notes"));
     }
 
-    int m_sequences = 0;
-
 private slots:
-    void cleanupTestCase() {
-        qInfo("%d sequences of a kill, a removal, a failing and a succeeding run", m_sequences);
-    }
-
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
@@ -204,10 +198,9 @@ private slots:
                                                "index.html", "notes.txt"}));
     }
 
-    // A process killed outright at any step of the commit, then staged files taken away (by a
-    // cleaner, by hand), then a run that fails and one that succeeds. After the kill and the
-    // failing run the folder holds the older set or the newer one whole (exactly, when nothing was
-    // taken away), after the succeeding run exactly the newer one.
+    // Killed at any step of the commit, staged files then taken away by hand, a run that fails:
+    // the folder holds the older or the newer set whole (exactly, when nothing was taken away);
+    // after a run that succeeds, exactly the newer one.
     void killedAtEveryStepIsRecovered_data() {
         QTest::addColumn<bool>("olderIndex");
         QTest::addColumn<QString>("removed"); // the hidden names taken away after the kill
@@ -261,13 +254,10 @@ private slots:
             for (const QString& name :
                  QDir(m_path).entryList({removed}, QDir::Files | QDir::Hidden))
                 QVERIFY(QFile::remove(file(name)));
-            {
-                StagedFolder failing(m_path); // its picture turns out damaged before it commits
-                QVERIFY(failing.write("Image0.jpg", "half a piece"));
-            }
+            QVERIFY(StagedFolder(m_path).write("Image0.jpg", "half a piece")); // then it fails
             const QMap<QString, QByteArray> now = state(m_path);
-            const bool exact = removed.isEmpty() && (now == older || now == newer);
-            QVERIFY2(exact || (!removed.isEmpty() && (holds(now, older) || holds(now, newer))),
+            QVERIFY2(removed.isEmpty() ? now == older || now == newer
+                                       : holds(now, older) || holds(now, newer),
                      qPrintable(QStringLiteral("after a kill at step %1 of %2: %3")
                                     .arg(stop)
                                     .arg(steps)
@@ -277,17 +267,15 @@ private slots:
             writeNewSet(succeeding);
             QVERIFY2(succeeding.commit(), qPrintable(succeeding.errorString()));
             QCOMPARE(state(m_path), newer);
-            ++m_sequences;
         }
         // Killed before the journal, the older set comes back; after it, the newer one is made.
         QVERIFY(sawOlder > 0 && sawNewer > 0);
     }
 
-    // What earlier runs or other users left at the hidden names. Anything but a regular file of
-    // this user at one of them, or a journal naming what is not a puzzle's file, stops a run at
-    // once (never waiting on a FIFO) naming the entry, with nothing changed; hidden entries under
-    // other names are left alone. Each state is followed by a run that fails and, once whoever made
-    // a refused entry has taken it away, one that succeeds. Nothing outside the folder changes.
+    // At a hidden name, anything but a regular file of this user, or a journal naming what is not a
+    // puzzle's file, stops a run at once (never waiting on a FIFO), naming it, with nothing
+    // changed; other names are left alone. Then a run that fails and, once it is taken away, one
+    // that works.
     void leftovers_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind"); // fifo, folder, link, file, another's, or journal lines
@@ -312,18 +300,13 @@ private slots:
         QTemporaryDir outside;
         put(outside.filePath("victim.txt"), "the user's own file elsewhere");
         const QString at = file(name);
-        if (kind == "fifo")
-            QCOMPARE(mkfifo(QFile::encodeName(at).constData(), 0644), 0);
-        else if (kind == "folder")
-            QVERIFY(QDir(m_path).mkdir(name));
-        else if (kind == "link")
-            QVERIFY(QFile::link(outside.filePath("victim.txt"), at));
+        if (kind == "fifo" || kind == "folder" || kind == "link")
+            QVERIFY(kind == "fifo"     ? mkfifo(QFile::encodeName(at).constData(), 0644) == 0
+                    : kind == "folder" ? QDir(m_path).mkdir(name)
+                                       : QFile::link(outside.filePath("victim.txt"), at));
         else
-            put(at, kind == "file" || kind == "another's"
-                        ? QByteArray("hidden")
-                        : "tilemaven journal 2\n" + kind.toUtf8() + "\nend\n");
-        if (kind.contains(" 0 "))
-            put(file(".tilemaven-new.notes.txt"), "staged notes");
+            put(at, kind.contains('\n') ? "tilemaven journal 2\n" + kind.toUtf8() + "\nend\n"
+                                        : QByteArray("hidden"));
         if (kind == "another's" &&
             (geteuid() != 0 || chown(QFile::encodeName(at).constData(), 1, 1) != 0))
             QSKIP("needs root to give a file to another user");
@@ -333,9 +316,9 @@ private slots:
         {
             StagedFolder failing(m_path);
             QCOMPARE(failing.write("Image0.jpg", "half a piece"), !refused);
-            const QString error = failing.errorString();
-            QVERIFY2(!refused || (error.contains(name) && !error.contains(u'\n')),
-                     qPrintable(error));
+            QVERIFY2(!refused || (failing.errorString().contains(name) &&
+                                  !failing.errorString().contains(u'\n')),
+                     qPrintable(failing.errorString()));
         }
         QCOMPARE(state(m_path), before);
         if (refused)

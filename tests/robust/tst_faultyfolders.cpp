@@ -44,8 +44,7 @@ enum class Fault {
     MountOverPiece,
     StickyFolderPieceOfAnotherUser,
     AppendOnlyFolder,
-    // Left by another user: refused at once, never waited on.
-    FifoAtJournal,
+    FifoAtJournal, // refused at once, never waited on
 };
 
 bool linkFault(Fault fault) {
