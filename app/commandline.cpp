@@ -2,6 +2,7 @@
 #include "app/commandline.h"
 
 #include "folder/interrupt.h"
+#include "folder/stagedfolder.h"
 #include "picture/picturesource.h"
 #include "puzzle/modernpage.h"
 #include "puzzle/page.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTextStream>
 
 #include <new>
@@ -100,8 +102,10 @@ QString readFit(bool given, const QString& fit, PageChoice& choice) {
     return {};
 }
 
-// Empty when the options make sense together, else what is wrong with them.
-QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
+// Empty when the options make sense together, else what is wrong with them. `lossy`: the
+// arguments that are not valid UTF-8.
+QString readPageChoice(const QCommandLineParser& parser, const QStringList& lossy,
+                       PageChoice& choice) {
     QString problem, page, fit, title;
     if (!singleValue(parser, QStringLiteral("page"), page, problem) ||
         !singleValue(parser, QStringLiteral("fit"), fit, problem) ||
@@ -118,6 +122,9 @@ QString readPageChoice(const QCommandLineParser& parser, PageChoice& choice) {
     if (parser.isSet(QStringLiteral("title"))) {
         if (!choice.modern)
             return QStringLiteral("--title needs --page modern.");
+        // Taken as given, a byte-order mark included; bytes that are not text are not guessed at.
+        if (lossy.contains(title) || lossy.contains(QStringLiteral("--title=") + title))
+            return QStringLiteral("--title is not valid UTF-8: '%1'.").arg(title);
         choice.title = title.toStdString();
         if (!puzzle::validTitle(choice.title))
             return QStringLiteral("--title must be one line of at most %1 characters.")
@@ -144,14 +151,17 @@ namespace {
 // The arguments as the bytes they are, and those of them whose bytes do not survive as text.
 struct Arguments {
     QStringList all;
-    QStringList lossy; // another name would be used for these
+    QStringList lossy; // not valid UTF-8: another name or text would be used for these
 };
 
 Arguments readArguments(int argc, char** argv) {
     Arguments args;
     for (int i = 0; i < argc; ++i) {
-        args.all << QFile::decodeName(argv[i]);
-        if (QFile::encodeName(args.all.back()) != QByteArray(argv[i]))
+        // A leading byte-order mark is part of the argument, as every other character is.
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                        QStringConverter::Flag::Stateless);
+        args.all << utf8(QByteArrayView(argv[i]));
+        if (utf8.hasError() || QFile::encodeName(args.all.back()) != QByteArray(argv[i]))
             args.lossy << args.all.back();
     }
     return args;
@@ -240,7 +250,7 @@ struct Request {
 };
 
 // Empty when the arguments make a request, else what is wrong with them (bad usage).
-QString readRequest(const QCommandLineParser& parser, Request& request) {
+QString readRequest(const QCommandLineParser& parser, const QStringList& lossy, Request& request) {
     if (!parser.isSet(QStringLiteral("grid")))
         return QStringLiteral("--grid N is required.");
     const QStringList gridValues = parser.values(QStringLiteral("grid"));
@@ -255,7 +265,7 @@ QString readRequest(const QCommandLineParser& parser, Request& request) {
             .arg(puzzle::kMaxGrid)
             .arg(gridValues.front());
     request.solveButton = parser.isSet(QStringLiteral("solve-button"));
-    if (QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
+    if (QString problem = readPageChoice(parser, lossy, request.choice); !problem.isEmpty())
         return problem;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
@@ -316,10 +326,12 @@ int makePuzzle(const Request& request) {
     const folder::InterruptGuard guard;
     const puzzle::ProjectOutcome outcome = writeRequest(request, *source);
     if (!outcome.ok) {
-        // Only folders made by this run go again, and only while they are still empty.
-        for (const QString& path : made)
-            if (!QDir().rmdir(path))
-                break;
+        // Only folders made by this run go again, and only while they are empty and no other run
+        // holds or waits for the folder itself.
+        if (!made.isEmpty() && folder::removeUnusedFolder(made.front()))
+            for (const QString& path : made.mid(1))
+                if (!QDir().rmdir(path))
+                    break;
         return failure(outcome.error);
     }
 
@@ -349,7 +361,7 @@ int commandLine(int argc, char** argv) {
     if (answeredQuestion(parser))
         return kWritten;
     Request request;
-    if (const QString problem = readRequest(parser, request); !problem.isEmpty())
+    if (QString problem = readRequest(parser, arguments.lossy, request); !problem.isEmpty())
         return badUsage(problem);
     // A name whose bytes are not valid in the system's encoding would come back as another name.
     for (const QString& path : {request.picture, request.folder})
@@ -367,14 +379,15 @@ int readWindowChoice(int argc, char** argv, PageChoice& choice) {
     QCoreApplication::setApplicationName(QString::fromLatin1(kProgram));
     QCommandLineParser parser;
     addOptions(parser);
-    if (!parser.parse(readArguments(argc, argv).all))
+    const Arguments arguments = readArguments(argc, argv);
+    if (!parser.parse(arguments.all))
         return badUsage(parser.errorText());
     if (parser.isSet(QStringLiteral("grid")) || parser.isSet(QStringLiteral("solve-button")) ||
         !parser.positionalArguments().isEmpty())
         return badUsage(QStringLiteral(
             "--window asks for the size, the solve button, the picture and the folder in the "
             "window; without --window, --grid N PICTURE FOLDER makes the puzzle here."));
-    if (const QString problem = readPageChoice(parser, choice); !problem.isEmpty())
+    if (QString problem = readPageChoice(parser, arguments.lossy, choice); !problem.isEmpty())
         return badUsage(problem);
     return kStartWindow;
 }

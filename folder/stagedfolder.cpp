@@ -2,15 +2,13 @@
 #include "folder/stagedfolder.h"
 
 #include "folder/interrupt.h"
+#include "folder/recovery.h"
 
 #include <QDir>
-#include <QFile>
 #include <QIODevice>
 
 #include <cerrno>
-#include <cstring>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
@@ -20,52 +18,12 @@
 
 namespace folder {
 
+using namespace work;
+
 namespace {
-
-const QString kNewPrefix = QStringLiteral(".tilemaven-new.");
-const QString kOldPrefix = QStringLiteral(".tilemaven-old.");
-const QString kJournal = QStringLiteral(".tilemaven-journal");
-const QString kJournalDraft = QStringLiteral(".tilemaven-journal.draft");
-constexpr const char* kJournalHeader = "tilemaven journal 1";
-
-QByteArray encoded(const QString& name) {
-    return QFile::encodeName(name);
-}
-
-QString systemError(int error = errno) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 QString cannotWrite(const QString& path, const QString& reason) {
     return QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), reason);
-}
-
-bool plainName(const QString& name) {
-    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
-           !name.contains(u'\\') && !name.contains(QChar(0));
-}
-
-// What stands at `name` in the folder, without following a link: 0 when nothing does.
-mode_t entryType(int dir, const QString& name, struct stat* info = nullptr) {
-    struct stat st {};
-    if (fstatat(dir, encoded(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return 0;
-    if (info)
-        *info = st;
-    return st.st_mode & S_IFMT;
-}
-
-bool exists(int dir, const QString& name) {
-    return entryType(dir, name) != 0;
-}
-
-bool renameIn(int dir, const QString& from, const QString& to) {
-    return renameat(dir, encoded(from).constData(), dir, encoded(to).constData()) == 0;
-}
-
-// Removes `name` if it is there; true when it is gone.
-bool removeIn(int dir, const QString& name) {
-    return unlinkat(dir, encoded(name).constData(), 0) == 0 || errno == ENOENT;
 }
 
 // The device handed out for one file: unbuffered writes straight to the descriptor, so that a
@@ -113,129 +71,6 @@ private:
     QString m_failure;
 };
 
-struct JournalLine {
-    bool hadOlder = false;
-    bool moved = false;
-    QString name;
-};
-
-// Puts a folder back in order after a run that was killed outright. With a journal the newer set
-// was complete: "forward" finishes its moves, "back" finishes putting the older files back.
-// Without one the moves had not begun: older files set aside go back, staged ones go. Every step
-// may already have been done by the run that died, so each is taken only where its start is there.
-QString recover(int dir) {
-    const auto failed = [](const QString& name) {
-        return QStringLiteral("Could not finish an earlier run that was stopped part-way (%1): %2")
-            .arg(name, systemError());
-    };
-    // Only a journal that is surely not there counts as none: one that cannot be read, is not
-    // ours or is cut short stops the run before anything changes.
-    QByteArray journal;
-    const int fd = openat(dir, encoded(kJournal).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno != ENOENT)
-        return failed(kJournal);
-    if (fd >= 0) {
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-            ::close(fd);
-            errno = EPERM;
-            return failed(kJournal);
-        }
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                ::close(fd);
-                return failed(kJournal);
-            }
-            if (got == 0 || journal.size() > (1 << 20))
-                break;
-            journal.append(buffer, got);
-        }
-        ::close(fd);
-    }
-    const QStringList lines = QString::fromUtf8(journal).split(u'\n', Qt::SkipEmptyParts);
-    if (fd >= 0) {
-        if (lines.size() < 3 || lines[0] != QLatin1String(kJournalHeader) ||
-            lines.back() != u"end" || (lines[1] != u"forward" && lines[1] != u"back")) {
-            errno = EBADMSG;
-            return failed(kJournal);
-        }
-        const bool forward = lines[1] == u"forward";
-        std::vector<JournalLine> entries;
-        for (qsizetype i = 2; i + 1 < lines.size(); ++i) {
-            // "OLDER MOVED NAME": whether an older file was set aside, whether the new one had
-            // moved into place when the journal was written.
-            const QString& line = lines[i];
-            const QString name = line.mid(4);
-            if (line.size() <= 4 || (line[0] != u'0' && line[0] != u'1') || line[1] != u' ' ||
-                (line[2] != u'0' && line[2] != u'1') || line[3] != u' ' || !plainName(name)) {
-                errno = EBADMSG;
-                return failed(kJournal);
-            }
-            entries.push_back({line[0] == u'1', line[2] == u'1', name});
-        }
-        for (const JournalLine& e : entries) {
-            const QString fresh = kNewPrefix + e.name, older = kOldPrefix + e.name;
-            if (forward) {
-                if (exists(dir, fresh) && !renameIn(dir, fresh, e.name))
-                    return failed(e.name);
-                continue;
-            }
-            const bool staged = exists(dir, fresh);
-            if (staged && !removeIn(dir, fresh))
-                return failed(fresh);
-            if (exists(dir, older)) {
-                if (!renameIn(dir, older, e.name))
-                    return failed(e.name);
-            } else if (!e.hadOlder && e.moved && !removeIn(dir, e.name)) {
-                return failed(e.name);
-            }
-        }
-        for (const JournalLine& e : entries)
-            if (!removeIn(dir, kOldPrefix + e.name))
-                return failed(kOldPrefix + e.name);
-        fsync(dir);
-    }
-    // Whatever is left of our own hidden entries belongs to a run whose moves never began.
-    const int listFd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return failed(QStringLiteral("."));
-    DIR* listing = fdopendir(listFd);
-    if (!listing) {
-        ::close(listFd);
-        return failed(QStringLiteral("."));
-    }
-    QStringList olders, leftovers;
-    while (const dirent* entry = readdir(listing)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        // Only what a run of this user can have left: an entry of another user's in a shared
-        // folder, or one whose name is not ours, is never moved or removed.
-        struct stat st {};
-        if (encoded(name) != QByteArray(entry->d_name) ||
-            fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != geteuid())
-            continue;
-        if (name.startsWith(kOldPrefix) && plainName(name.mid(kOldPrefix.size())))
-            olders << name;
-        else if (name.startsWith(kNewPrefix) || name == kJournalDraft)
-            leftovers << name;
-    }
-    closedir(listing);
-    for (const QString& older : olders)
-        if (!renameIn(dir, older, older.mid(kOldPrefix.size())))
-            return failed(older);
-    for (const QString& name : leftovers)
-        if (!removeIn(dir, name))
-            return failed(name);
-    if (exists(dir, kJournal) && !removeIn(dir, kJournal))
-        return failed(kJournal);
-    if (!olders.isEmpty() || !leftovers.isEmpty() || !journal.isEmpty())
-        fsync(dir);
-    return {};
-}
-
 // Files in an append-only or immutable folder can be made but never moved or removed again: any
 // temporary would stay behind, so such a folder is refused before anything is made in it.
 bool appendOnly(int dir) {
@@ -254,6 +89,7 @@ struct StagedFolder::Entry {
     QString problem;       // why it cannot take its place, once known
     bool hadOlder = false; // set when the commit begins
     mode_t olderMode = 0;  // an older regular file's permissions, which the new one keeps
+    qint64 size = -1;      // the new file's, once it is complete
     bool olderRegular = false;
 
     QString check(int dir) {
@@ -272,7 +108,36 @@ struct StagedFolder::Entry {
             return cannotWrite(target, systemError());
         return {};
     }
+
+    // The staged file on disk whole, with the older one's permissions, and its size noted: the
+    // journal's proof that it is whole.
+    QString finish() {
+        if (olderRegular)
+            fchmod(device->fd(), olderMode);
+        struct stat st {};
+        if (fsync(device->fd()) != 0 || fstat(device->fd(), &st) != 0)
+            return cannotWrite(target, systemError());
+        size = st.st_size;
+        device->closeFile();
+        return {};
+    }
 };
+
+namespace {
+
+// Whether the folder open as `dir` is still the one at `path`: a run that waited for it may find
+// it removed, or another folder made in its place.
+bool stillAt(int dir, const QByteArray& path) {
+    struct stat opened {
+    }, now{};
+    return fstat(dir, &opened) == 0 && stat(path.constData(), &now) == 0 &&
+           opened.st_dev == now.st_dev && opened.st_ino == now.st_ino;
+}
+
+// How often a run makes again a folder that went while it waited, before it gives up.
+constexpr int kRemadeAtMost = 20;
+
+} // namespace
 
 StagedFolder::StagedFolder(QString folder)
     : m_folder(std::move(folder)) {
@@ -281,6 +146,32 @@ StagedFolder::StagedFolder(QString folder)
         return;
     }
     const QString shown = QDir::toNativeSeparators(m_folder);
+    // A run that made the folder and failed takes it away again, perhaps while this one waits for
+    // it: then it is made again, as the run that waited would have found it missing at its start.
+    for (int remade = 0; openLocked(shown); ++remade) {
+        if (stillAt(m_dir, encoded(m_folder)))
+            break;
+        ::close(m_dir);
+        m_dir = -1;
+        if (remade == kRemadeAtMost || !QDir().mkpath(m_folder)) {
+            m_folderProblem =
+                QStringLiteral("The folder %1 was taken away while this run waited for it")
+                    .arg(shown);
+            return;
+        }
+    }
+    if (m_dir < 0)
+        return;
+    if (appendOnly(m_dir)) {
+        m_folderProblem = QStringLiteral("The folder %1 is append-only or immutable: files in it "
+                                         "cannot be replaced")
+                              .arg(shown);
+        return;
+    }
+    m_folderProblem = recover(m_dir, shown);
+}
+
+bool StagedFolder::openLocked(const QString& shown) {
     m_dir = ::open(encoded(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dir < 0) {
         const int error = errno;
@@ -295,7 +186,7 @@ StagedFolder::StagedFolder(QString folder)
         else
             m_folderProblem =
                 QStringLiteral("Could not open the folder %1: %2").arg(shown, systemError(error));
-        return;
+        return false;
     }
     // One run at a time: a second one waits here until the first lets go.
     while (flock(m_dir, LOCK_EX) != 0) {
@@ -304,17 +195,34 @@ StagedFolder::StagedFolder(QString folder)
                 interrupted()
                     ? QStringLiteral("Interrupted while waiting for the folder %1").arg(shown)
                     : QStringLiteral("Could not lock the folder %1: %2").arg(shown, systemError());
-            return;
+            return false;
         }
     }
-    if (appendOnly(m_dir)) {
-        m_folderProblem = QStringLiteral("The folder %1 is append-only or immutable: files in it "
-                                         "cannot be replaced")
-                              .arg(shown);
-        return;
-    }
-    if (const QString problem = recover(m_dir); !problem.isEmpty())
-        m_folderProblem = QStringLiteral("%1 in %2").arg(problem, shown);
+    return true;
+}
+
+bool removeUnusedFolder(const QString& folder) {
+    const QByteArray path = encoded(folder);
+    const int dir = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    // Taken without waiting: a run that holds the lock, or gets it first, goes on with the folder.
+    const bool removed =
+        flock(dir, LOCK_EX | LOCK_NB) == 0 && stillAt(dir, path) && rmdir(path.constData()) == 0;
+    ::close(dir);
+    return removed;
+}
+
+bool isPuzzleName(const QString& name) {
+    if (name == u"white.jpg" || name == u"index.html")
+        return true;
+    if (!name.startsWith(u"Image") || !name.endsWith(u".jpg"))
+        return false;
+    const QStringView digits = QStringView(name).mid(5, name.size() - 9);
+    bool number = false;
+    const int k = digits.toInt(&number);
+    // "Image" + k + ".jpg" as the pieces are named: decimal, no sign, no leading zero.
+    return number && k >= 0 && k < kMaxPieces && digits == QString::number(k);
 }
 
 StagedFolder::~StagedFolder() {
@@ -336,8 +244,9 @@ QIODevice* StagedFolder::open(const QString& name) {
     auto entry = std::make_unique<Entry>();
     entry->name = name;
     entry->target = QDir(m_folder).filePath(name);
-    if (!plainName(name)) {
-        entry->problem = cannotWrite(entry->target, QStringLiteral("not a plain file name"));
+    // Recovery acts on a puzzle's names only, so nothing else may be staged.
+    if (!isPuzzleName(name)) {
+        entry->problem = cannotWrite(entry->target, QStringLiteral("not one of a puzzle's files"));
     } else {
         for (const auto& other : m_entries)
             if (other->name == name)
@@ -348,8 +257,8 @@ QIODevice* StagedFolder::open(const QString& name) {
         entry->problem = cannotWrite(entry->target, systemError());
     if (entry->problem.isEmpty()) {
         const QByteArray staged = encoded(kNewPrefix + name);
-        // A leftover of this very name can only be ours: the lock is held and recovery has run.
-        unlinkat(m_dir, staged.constData(), 0);
+        // Recovery has left nothing at this name, or the run was refused: O_EXCL meets only what
+        // another user has made since, and fails on it.
         const int fd = openat(m_dir, staged.constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0)
@@ -396,14 +305,9 @@ bool StagedFolder::commit() {
     for (const auto& entry : m_entries)
         if (const QString problem = entry->check(m_dir); !problem.isEmpty())
             return fail(problem);
-    for (const auto& entry : m_entries) {
-        StagedFile& file = *entry->device;
-        if (entry->olderRegular)
-            fchmod(file.fd(), entry->olderMode);
-        if (fsync(file.fd()) != 0)
-            return fail(cannotWrite(entry->target, systemError()));
-        file.closeFile();
-    }
+    for (const auto& entry : m_entries)
+        if (const QString problem = entry->finish(); !problem.isEmpty())
+            return fail(problem);
     if (interrupted())
         return fail(QStringLiteral("Interrupted before anything was written"));
 
@@ -481,41 +385,18 @@ bool StagedFolder::putBack(const std::vector<int>& kept) {
     return complete;
 }
 
-// The journal is written whole under another name and then renamed, so that it is either there
-// complete or not at all.
 bool StagedFolder::writeJournal(bool forward, std::size_t moved) {
-    QByteArray text = kJournalHeader;
-    text += forward ? "\nforward\n" : "\nback\n";
+    std::vector<JournalLine> lines;
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         const Entry& entry = *m_entries[i];
-        text += (entry.hadOlder ? "1 " : "0 ") + QByteArray(i < moved ? "1 " : "0 ") +
-                encoded(entry.name) + '\n';
+        lines.push_back({entry.hadOlder, i < moved, entry.size, entry.name});
     }
-    text += "end\n";
-    const QByteArray draft = encoded(kJournalDraft);
-    unlinkat(m_dir, draft.constData(), 0);
-    const int fd = openat(m_dir, draft.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    bool written = fd >= 0;
-    for (qsizetype at = 0; written && at < text.size();) {
-        const ssize_t put = ::write(fd, text.constData() + at, std::size_t(text.size() - at));
-        if (put < 0 && errno == EINTR)
-            continue;
-        written = put > 0;
-        at += put > 0 ? put : 0;
+    if (const int error = work::writeJournal(m_dir, forward, lines); error != 0) {
+        m_error = cannotWrite(QDir(m_folder).filePath(kJournal), systemError(error));
+        return false;
     }
-    written = written && fsync(fd) == 0;
-    const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (written && renameat(m_dir, draft.constData(), m_dir, encoded(kJournal).constData()) == 0) {
-        fsync(m_dir); // once it is in place, the journal says what it says
-        step();
-        return true;
-    }
-    m_error = cannotWrite(QDir(m_folder).filePath(kJournal), systemError(written ? errno : error));
-    unlinkat(m_dir, draft.constData(), 0);
-    return false;
+    step();
+    return true;
 }
 
 // Undoes the first `moved` moves and sets every older file back in its place. The journal says

@@ -12,22 +12,39 @@ class QIODevice;
 
 namespace folder {
 
-// Writes a set of files into one folder so that nothing shows under a final name until every file
-// is complete, and then all of them show at once or none does.
+// The most pieces a puzzle has (a grid of 12 x 12): its pieces are Image0.jpg to Image143.jpg.
+inline constexpr int kMaxPieces = 144;
+
+// Whether `name` is one of a puzzle's own files: "Image" + k + ".jpg" for k from 0 to
+// kMaxPieces - 1 (decimal, no leading zero), "white.jpg" or "index.html". Nothing else is ever
+// staged, moved or recovered.
+bool isPuzzleName(const QString& name);
+
+// Removes `folder` when it is empty and no StagedFolder holds it, for a run that made the folder
+// and failed. A run waiting for the folder then makes it again. True when it was removed.
+bool removeUnusedFolder(const QString& folder);
+
+// Writes a set of a puzzle's files into one folder so that nothing shows under a final name until
+// every file is complete, and then all of them show at once or none does.
 //
 // - Each file is written to a hidden temporary beside its target (".tilemaven-new.NAME"), opened
 //   without following links; commit() moves them into place. An entry of any kind at a target
 //   name (a symbolic link, a FIFO) is replaced by the new regular file: nothing outside the folder
 //   is ever written or created through it. A folder at a target name is a failure.
 // - Before the first move, every older file is set aside under ".tilemaven-old.NAME" and a journal
-//   (".tilemaven-journal") says that the moves have begun. A failure during the moves puts every
-//   older file back; after the last move the older files are removed.
+//   (".tilemaven-journal") names every staged file with its size and says that the moves have
+//   begun. A failure during the moves puts every older file back; after the last move the older
+//   files are removed.
 // - A process killed outright may leave those hidden files behind. The next StagedFolder on the
-//   same folder finds them before it writes anything: with a journal, the newer set was complete
-//   and its moves are finished; without one, the older files go back. Entries under other names
+//   same folder finds them before it writes anything. The newer set is finished only when the
+//   journal says "forward" and every file it names is there whole; otherwise the older files go
+//   back and the staged ones go. Recovery acts on a puzzle's names only: a journal naming another
+//   file, or anything but a regular file of this user at a hidden name, stops the run with nothing
+//   changed (nothing there is opened in a way that could wait); hidden entries under other names
 //   are never touched.
 // - Only one StagedFolder at a time may work on a folder, across processes: the constructor waits
-//   for an advisory lock on the folder itself (no file is made for it).
+//   for an advisory lock on the folder itself (no file is made for it). When the folder it waited
+//   for was taken away meanwhile, it makes the folder again.
 class StagedFolder {
 public:
     explicit StagedFolder(QString folder);
@@ -35,7 +52,7 @@ public:
     StagedFolder(const StagedFolder&) = delete;
     StagedFolder& operator=(const StagedFolder&) = delete;
 
-    // Starts the file `name` (no path separators) and returns the device to write it to, or
+    // Starts the file `name` (one of a puzzle's names) and returns the device to write it to, or
     // nullptr with errorString() set. The device stays valid until commit() or discard().
     QIODevice* open(const QString& name);
     // Convenience: the whole of `name` in one go.
@@ -58,6 +75,7 @@ public:
 
 private:
     struct Entry;
+    bool openLocked(const QString& shown);
     bool fail(const QString& error);
     void step();
     bool keepOlder(std::vector<int>& kept);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "picture/gifdecoder.h"
 
+#include "picture/memoryneed.h"
 #include "picture/picturefile.h"
 
 #include <QDir>
@@ -193,6 +194,10 @@ bool GifDecoder::read(QIODevice& device, qint64 byteCap) {
                            m_screen.height() ? m_screen.height() : m_frame.y() + m_frame.height());
             if (qint64(m_size.width()) * m_size.height() > kMaxPixels)
                 return fail(tooLarge(m_size.width(), m_size.height()));
+            // A colour index a pixel of the frame, all of it once the data is whole.
+            if (QString why = memoryShortfall(qint64(m_frame.width()) * m_frame.height());
+                !why.isEmpty())
+                return fail(why);
             m_interlaced = descriptor[8] & 0x40;
             QList<QRgb> local;
             if ((descriptor[8] & 0x80) && !readTable(descriptor[8], local))

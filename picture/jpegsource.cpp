@@ -3,6 +3,7 @@
 
 #include "picture/jpegerrors.h"
 #include "picture/jpegidct.h"
+#include "picture/memoryneed.h"
 #include "picture/picturefile.h"
 
 #include <QDir>
@@ -495,6 +496,19 @@ bool storedLayout(jpeg_decompress_struct& c, PlaneLayout& layout) {
     return true;
 }
 
+// What libjpeg holds of a picture of several scans while it decodes it: every coefficient of every
+// component, each side rounded up to whole units of its sampling.
+qint64 coefficientBytes(const jpeg_decompress_struct& c) {
+    qint64 bytes = 0;
+    for (int i = 0; i < c.num_components; ++i) {
+        const jpeg_component_info& comp = c.comp_info[i];
+        const qint64 h = comp.h_samp_factor, v = comp.v_samp_factor;
+        bytes += (comp.width_in_blocks + h - 1) / h * h *
+                 ((comp.height_in_blocks + v - 1) / v * v) * qint64(sizeof(JBLOCK));
+    }
+    return bytes;
+}
+
 JpegOpening failed(const QString& path, const QString& reason) {
     JpegOpening opening;
     opening.verdict = JpegVerdict::Failed;
@@ -553,6 +567,8 @@ JpegOpening JpegSource::open(const std::shared_ptr<const picture::PictureFile>& 
     source->m_size = QSize(int(width), int(height));
     source->m_planar = storedLayout(c, source->m_layout);
     if (jpeg_has_multiple_scans(&c)) {
+        if (const QString why = memoryShortfall(coefficientBytes(c)); !why.isEmpty())
+            return failed(path, why);
         // Such a file is read whole when decoding starts, so its damage shows here, before
         // anything is written. Its planes serve as a single scan's do.
         QString error;
@@ -624,7 +640,9 @@ int exifOrientation(const unsigned char* segment, std::size_t size) {
         return kBroken;
     const std::size_t count = u16(offset);
     const std::size_t entries = std::size_t(offset) + 2;
-    if ((length - entries) / 12 < count || length - entries - 12 * count < 4)
+    // The link to the next directory after the entries is not needed to read them, and browsers
+    // do without it.
+    if ((length - entries) / 12 < count)
         return kBroken;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = entries + 12 * i;

@@ -2,11 +2,15 @@
 #include "puzzle/project.h"
 
 #include "folder/stagedfolder.h"
+#include "puzzle/sizetable.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
 
 namespace puzzle {
+
+// The folder stages and recovers the pieces of the largest grid, and no more.
+static_assert(kMaxGrid * kMaxGrid <= folder::kMaxPieces);
 
 namespace {
 

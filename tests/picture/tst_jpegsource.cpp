@@ -3,6 +3,7 @@
 // whole-picture decoder.
 #include "jpegfiles.h"
 #include "picture/jpegsource.h"
+#include "picture/picturesource.h"
 #include "testpictures.h"
 
 #include "gifwriter.h"
@@ -10,6 +11,11 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace picture;
 using namespace jpegfiles;
@@ -213,7 +219,8 @@ private slots:
         QTest::newRow("nine") << orientationSegment(9) << -1;
         const QByteArray whole = orientationSegment(6);
         QTest::newRow("cut inside the directory") << whole.left(whole.size() - 10) << -1;
-        QTest::newRow("cut before the link") << whole.left(whole.size() - 2) << -1;
+        QTest::newRow("the link cut short") << whole.left(whole.size() - 2) << 6;
+        QTest::newRow("no link") << whole.left(whole.size() - 4) << 6;
         QTest::newRow("only the header") << whole.left(14) << -1;
         QTest::newRow("not even that") << whole.left(9) << -1;
         QByteArray order = whole;
@@ -239,6 +246,58 @@ private slots:
             picture::exifOrientation(reinterpret_cast<const unsigned char*>(segment.constData()),
                                      std::size_t(segment.size())),
             orientation);
+    }
+
+    // What decoding needs against what /proc/meminfo, covered in the child's own mount namespace
+    // (74 MB, 10 MB to spare; or nothing said), has to spare: this machine's memory decides
+    // nothing.
+    void memoryNeeded_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("meminfo");
+        QTest::addColumn<bool>("refused");
+        const QImage large = photo(2000, 2000), plain = testpictures::gradient(1000, 1000);
+        const QByteArray spare = "MemTotal: 8000000 kB\nMemAvailable: 72266 kB\n";
+        const QByteArray progressive444 =
+            libjpegFile(large, {.lumaH = 1, .lumaV = 1, .progressive = true});
+        QTest::newRow("progressive 4:4:4, 24 MB") << progressive444 << spare << true;
+        QTest::newRow("the same, nothing said")
+            << progressive444 << QByteArray("MemTotal: 9 kB") << false;
+        QTest::newRow("progressive 4:2:0, 12 MB")
+            << libjpegFile(large, {.progressive = true}) << spare << true;
+        QTest::newRow("progressive 4:2:0, 3 MB")
+            << libjpegFile(photo(1000, 1000), {.progressive = true}) << spare << false;
+        QTest::newRow("baseline 4:4:4, read in bands")
+            << libjpegFile(large, {.lumaH = 1, .lumaV = 1}) << spare << false;
+        QTest::newRow("GIF frame of 16 MB")
+            << gifwriter::encode(
+                   4000, 4000,
+                   {GifFrame{.image = plain, .declaredWidth = 4000, .declaredHeight = 4000}})
+            << spare << true;
+        QTest::newRow("GIF frame of 1 MB")
+            << gifwriter::encode(1000, 1000, {GifFrame{plain}}) << spare << false;
+    }
+    void memoryNeeded() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, meminfo);
+        QFETCH(bool, refused);
+        const QString path = file(bytes), fake = m_tmp.filePath("meminfo");
+        QVERIFY(testpictures::writeFile(fake, meminfo));
+        if (geteuid() != 0)
+            QSKIP("needs root to cover /proc/meminfo");
+        const pid_t child = fork();
+        if (child == 0) {
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount(QFile::encodeName(fake).constData(), "/proc/meminfo", nullptr, MS_BIND,
+                      nullptr) != 0)
+                _exit(3);
+            QString error;
+            const bool opened = openSource(path, error) != nullptr;
+            _exit(opened ? 0 : error.contains("only 10 MB can be spared (74 MB available") ? 1 : 2);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, refused ? 1 : 0);
     }
 };
 

@@ -44,6 +44,7 @@ enum class Fault {
     MountOverPiece,
     StickyFolderPieceOfAnotherUser,
     AppendOnlyFolder,
+    FifoAtJournal, // refused at once, never waited on
 };
 
 bool linkFault(Fault fault) {
@@ -187,6 +188,7 @@ private slots:
             {Fault::MountOverPiece, "a mount over Image5.jpg"},
             {Fault::StickyFolderPieceOfAnotherUser, "a shared folder, Image5.jpg another's"},
             {Fault::AppendOnlyFolder, "an append-only folder"},
+            {Fault::FifoAtJournal, "a FIFO at .tilemaven-journal"},
         };
         for (const auto& [road, roadName] :
              {std::pair{Road::Window, "window"}, std::pair{Road::CommandLine, "command line"}})
@@ -249,6 +251,10 @@ private slots:
                 QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
             }
             cause = QStringLiteral("Image0.jpg");
+            break;
+        case Fault::FifoAtJournal:
+            cause = QStringLiteral(".tilemaven-journal");
+            QCOMPARE(mkfifo(QFile::encodeName(dir.filePath(cause)).constData(), 0666), 0);
             break;
         case Fault::DiskFillsUp:
             prepare = limitFileSize;

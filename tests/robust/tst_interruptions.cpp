@@ -7,6 +7,7 @@
 #include "robustness.h"
 
 #include "folder/stagedfolder.h"
+#include "jpegfiles.h"
 #include "platform/filetypes.h"
 
 #include <QElapsedTimer>
@@ -187,6 +188,28 @@ private slots:
                      qPrintable(QStringLiteral("round %1: %2")
                                     .arg(round)
                                     .arg(describe(now, smallLast, m_newer))));
+        }
+    }
+
+    // A run that made the folder and fails takes it away again while other runs into it wait for
+    // its lock: they make it again and succeed.
+    void failedRunThatMadeTheFolder() {
+        const QByteArray good = testpictures::contents(m_picture);
+        const QString damaged = m_dir.filePath("damaged.jpg");
+        QVERIFY(
+            testpictures::writeFile(damaged, jpegfiles::damaged(good, good.size() * 19 / 20, 64)));
+        for (int round = 0; round < 3; ++round) {
+            const QString folder = m_dir.filePath(QStringLiteral("made-%1/puzzle").arg(round));
+            QProcess first, others[4];
+            first.start(TILEMAVEN_BINARY, robust::commandArgs(9, damaged, folder));
+            for (int waited = 0; !QFileInfo(folder).isDir() && waited < 20000; ++waited)
+                QThread::msleep(1);
+            for (QProcess& other : others)
+                other.start(TILEMAVEN_BINARY, robust::commandArgs(3, m_picture, folder));
+            QVERIFY(first.waitForFinished(60000) && first.exitCode() == 1);
+            for (QProcess& other : others)
+                QVERIFY2(other.waitForFinished(60000) && other.exitCode() == 0,
+                         other.readAllStandardError().constData());
         }
     }
 
