@@ -231,11 +231,6 @@ StagedFolder::~StagedFolder() {
         ::close(m_dir); // lets go of the lock
 }
 
-bool StagedFolder::isHiddenWork(const QString& name) {
-    return name.startsWith(kNewPrefix) || name.startsWith(kOldPrefix) || name == kJournal ||
-           name == kJournalDraft;
-}
-
 QIODevice* StagedFolder::open(const QString& name) {
     if (!m_folderProblem.isEmpty()) {
         m_error = m_folderProblem;
@@ -434,13 +429,6 @@ void StagedFolder::discard() {
     }
     m_entries.clear();
     m_keepStaged = false;
-}
-
-QStringList StagedFolder::names() const {
-    QStringList out;
-    for (const auto& entry : m_entries)
-        out << entry->name;
-    return out;
 }
 
 } // namespace folder

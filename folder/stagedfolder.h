@@ -64,14 +64,10 @@ public:
     void discard();
 
     QString errorString() const { return m_error; }
-    QStringList names() const; // started files, in order
 
     // Called after each change that commit() makes to the folder; lets a test stop the process at
     // every step of the way.
     void setStepObserver(std::function<void()> observer) { m_stepObserver = std::move(observer); }
-
-    // Names of the hidden entries, so that callers listing a folder can tell them apart.
-    static bool isHiddenWork(const QString& name);
 
 private:
     struct Entry;
