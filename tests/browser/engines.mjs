@@ -302,24 +302,30 @@ async function webkitEngine(work) {
         // The window's size includes its frame: measured once the window has taken its new size,
         // then taken into account. MiniBrowser's toolbar keeps its window wider than a phone.
         async resize(width, height) {
-          const viewport = () => run(() => [window.innerWidth, window.innerHeight], []);
-          const settle = async () => {
+          const want = `${width}x${height}`;
+          // Read two animation frames apart, after the page has had the frame's resize events.
+          const viewport = () => run(() => new Promise((resolve) => requestAnimationFrame(() =>
+            requestAnimationFrame(() => resolve(`${window.innerWidth}x${window.innerHeight}`)))), []);
+          // Taken: two readings agree, and the size is no longer the one before the change (a
+          // window that has not begun to resize reads the same twice), unless that is the one
+          // asked for.
+          const settle = async (before) => {
             let last = '';
-            for (let tries = 0; tries < 50; ++tries) {
-              await new Promise((resolve) => setTimeout(resolve, 40));
-              const now = JSON.stringify(await viewport());
-              if (now === last) break;
+            for (let tries = 0; tries < 100; ++tries) {
+              const now = await viewport();
+              if (now === last && (now !== before || now === want)) break;
               last = now;
             }
-            return JSON.parse(last);
+            return last.split('x').map(Number);
           };
+          const before = await viewport();
           await driver.manage().window().setRect({ width, height });
-          const [w, h] = await settle();
+          const [w, h] = await settle(before);
           if (w !== width || h !== height) {
             await driver.manage().window().setRect({ width: 2 * width - w, height: 2 * height - h });
-            const [w2, h2] = await settle();
+            const [w2, h2] = await settle(`${w}x${h}`);
             if (w2 !== width || h2 !== height)
-              throw new Error(`the viewport is ${w2}x${h2}, not ${width}x${height}`);
+              throw new Error(`the viewport is ${w2}x${h2}, not ${want}`);
           }
         },
         screenshot: async () => Buffer.from(await driver.takeScreenshot(), 'base64'),

@@ -53,8 +53,16 @@ before(async () => {
 after(async () => close?.());
 
 // Everything the checks read from the page, in one trip. A cell's piece is told by its image's
-// address among the page's own piece addresses.
-function pageState() {
+// address among the page's own piece addresses. `settle`: measured in two animation frames, each
+// after the page has had its resize events and observers, and null unless both frames agree.
+function pageState(settle) {
+  if (settle) {
+    const frame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
+    return frame().then(() => {
+      const first = JSON.stringify(pageState());
+      return frame().then(() => (JSON.stringify(pageState()) === first ? pageState() : null));
+    });
+  }
   const addresses = JSON.parse(document.getElementById('data').textContent).pieces;
   const cells = Array.from(document.querySelectorAll('[role=grid] [role=row] > [role=gridcell]'));
   const place = (element) => {
@@ -143,14 +151,11 @@ function puzzle(page, n, picture) {
 // nothing scrolls, and the heading and the buttons are inside the window too.
 async function checkFits(page, n, width, height) {
   await page.resize(width, height);
-  // Settled: the window has its size, and the board the same place twice in a row.
-  let last = '';
+  // Settled: the window has its size, and two frames in a row agree on everything in it. On a
+  // busy machine the size may show a frame or more before the board has followed it.
   const settled = async () => {
-    const now = await state(page);
-    const key = JSON.stringify([now.view, now.board]);
-    const same = key === last;
-    last = key;
-    return now.view.width === width && now.view.height === height && same && now;
+    const now = await page.evaluate(pageState, true);
+    return now?.view.width === width && now.view.height === height && now;
   };
   const s = await until(`the page has followed the window to ${width}x${height}`, settled);
   const where = `in ${width}x${height}`;
