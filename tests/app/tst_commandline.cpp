@@ -156,6 +156,19 @@ void TestCommandLine::usageErrors_data() {
     QTest::newRow("title of 201 characters")
         << QStringList{"--grid", "3", "--page", "modern", "--title", QString(201, 'x'), pic, out}
         << "one line of at most 200 characters";
+    // Columns by rows and the automatic grid are the modern page's; the classic page is 3 to 9.
+    QTest::newRow("grid CxR, classic")
+        << QStringList{"--grid", "6x4", pic, out} << "--grid 6x4 needs --page modern";
+    QTest::newRow("grid auto, classic") << QStringList{"--grid=auto", "--page=classic", pic, out}
+                                        << "--grid auto needs --page modern";
+    const auto modern = [&](const char* grid) {
+        return QStringList{"--page", "modern", "--grid", grid, pic, out};
+    };
+    QTest::newRow("grid 13x2") << modern("13x2") << "from 2 to 12, at most 144 pieces, not '13x2'";
+    QTest::newRow("grid 1x4") << modern("1x4") << "not '1x4'";
+    QTest::newRow("grid 12x13") << modern("12x13") << "not '12x13'";
+    QTest::newRow("grid 4x") << modern("4x") << "N, CxR or auto, not '4x'";
+    QTest::newRow("grid Auto") << modern("Auto") << "N, CxR or auto, not 'Auto'";
 }
 
 void TestCommandLine::usageErrors() {
@@ -374,25 +387,36 @@ void TestCommandLine::writeFails() {
 }
 
 void TestCommandLine::modernPage_data() {
-    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("grid");
+    QTest::addColumn<QSize>("sides"); // columns x rows
     for (const puzzle::SizeRow& row : puzzle::sizeTable())
-        QTest::addRow("%s", row.caption.data()) << row.n;
+        QTest::addRow("%s", row.caption.data()) << QString::number(row.n) << QSize(row.n, row.n);
+    QTest::newRow("6x4") << "6x4" << QSize(6, 4);
+    QTest::newRow("2x2") << "2x2" << QSize(2, 2);
+    QTest::newRow("12x12") << "12x12" << QSize(12, 12);
+    QTest::newRow("auto") << "auto" << QSize(4, 3); // pieces of 25x25
 }
 
 // The files of the classic folder, and a page whose addresses carry each piece's own version.
 void TestCommandLine::modernPage() {
-    QFETCH(int, n);
-    const QString folder = m_dir.filePath(QStringLiteral("modern/%1").arg(n));
-    const Run run = runTilemaven({"--grid", QString::number(n), "--page", "modern", "--title",
-                                  "Tom & Jerry <3", m_picture, folder});
+    QFETCH(QString, grid);
+    QFETCH(QSize, sides);
+    const int n = sides.width() * sides.height();
+    const QString folder = m_dir.filePath(QStringLiteral("modern/") + grid);
+    const Run run = runTilemaven(
+        {"--grid", grid, "--page", "modern", "--title", "Tom & Jerry <3", m_picture, folder});
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    QCOMPARE(run.out, QStringLiteral("wrote %1 pieces of %2x%3, white.jpg and index.html to %4\n")
-                          .arg(n * n)
-                          .arg(100 / n)
-                          .arg(77 / n)
+    const QString shown = grid.contains('x') || grid == QLatin1String("auto")
+                              ? QStringLiteral("(%1x%2) ").arg(sides.width()).arg(sides.height())
+                              : QString();
+    QCOMPARE(run.out, QStringLiteral("wrote %1 pieces %2of %3x%4, white.jpg and index.html to %5\n")
+                          .arg(n)
+                          .arg(shown)
+                          .arg(100 / sides.width())
+                          .arg(77 / sides.height())
                           .arg(folder));
     QStringList expected{QStringLiteral("index.html"), QStringLiteral("white.jpg")};
-    for (int k = 0; k < n * n; ++k)
+    for (int k = 0; k < n; ++k)
         expected << QStringLiteral("Image%1.jpg").arg(k);
     expected.sort();
     QCOMPARE(testpictures::entries(folder), expected);
@@ -400,9 +424,11 @@ void TestCommandLine::modernPage() {
     const QByteArray page = testpictures::contents(QDir(folder).filePath("index.html"));
     QVERIFY(page.startsWith("<!DOCTYPE html>"));
     QVERIFY(page.contains("<h1>Tom &amp; Jerry &lt;3</h1>"));
+    QVERIFY(page.contains(
+        QStringLiteral("{\"c\":%1,\"r\":%2,").arg(sides.width()).arg(sides.height()).toLatin1()));
     const QStringList addresses = pageAddresses(page);
-    QCOMPARE(addresses.size(), n * n);
-    for (int k = 0; k < n * n; ++k) {
+    QCOMPARE(addresses.size(), n);
+    for (int k = 0; k < n; ++k) {
         const QByteArray piece =
             testpictures::contents(QDir(folder).filePath(QStringLiteral("Image%1.jpg").arg(k)));
         const QByteArray digest =
@@ -410,8 +436,10 @@ void TestCommandLine::modernPage() {
         QCOMPARE(addresses.at(k), QStringLiteral("Image%1.jpg?v=%2").arg(k).arg(digest));
     }
     // The pieces themselves are the classic page's.
-    const QString classic = m_dir.filePath(QStringLiteral("modern/%1-classic").arg(n));
-    QCOMPARE(runTilemaven({"--grid", QString::number(n), m_picture, classic}).status, 0);
+    if (!shown.isEmpty())
+        return;
+    const QString classic = m_dir.filePath(QStringLiteral("modern/%1-classic").arg(grid));
+    QCOMPARE(runTilemaven({"--grid", grid, m_picture, classic}).status, 0);
     for (const QString& name : expected)
         if (name != QLatin1String("index.html"))
             QCOMPARE(testpictures::contents(QDir(folder).filePath(name)),
