@@ -289,9 +289,9 @@ QString readRequest(const QCommandLineParser& parser, Request& request) {
     if (gridValues.size() > 1)
         return QStringLiteral("--grid is given more than once.");
     request.solveButton = parser.isSet(QStringLiteral("solve-button"));
-    if (const QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
+    if (QString problem = readPageChoice(parser, request.choice); !problem.isEmpty())
         return problem;
-    if (const QString problem = readGrid(gridValues.front(), request.choice.modern, request);
+    if (QString problem = readGrid(gridValues.front(), request.choice.modern, request);
         !problem.isEmpty())
         return problem;
     const QStringList positional = parser.positionalArguments();

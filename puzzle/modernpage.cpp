@@ -144,7 +144,7 @@ std::string jpegDataUri(std::string_view jpeg) {
 
 std::string modernPageText(const ModernPage& page) {
     if (!validModernGrid(page.grid) ||
-        page.pieces.size() != std::size_t(page.grid.columns * page.grid.rows))
+        page.pieces.size() != std::size_t(page.grid.columns) * std::size_t(page.grid.rows))
         throw std::invalid_argument("the page needs a grid and one address for each piece");
     if (!plainId(page.id))
         throw std::invalid_argument("the puzzle's id cannot stand in the page");
