@@ -178,11 +178,18 @@ void addOptions(QCommandLineParser& parser) {
         "was."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption({QStringLiteral("grid"),
-                      QStringLiteral("Grid size, %1 to %2 (required).")
-                          .arg(puzzle::kMinGrid)
-                          .arg(puzzle::kMaxGrid),
-                      QStringLiteral("N")});
+    parser.addOption(
+        {QStringLiteral("grid"),
+         QStringLiteral("Grid size (required): N for N x N pieces, %1 to %2. With --page modern "
+                        "also CxR, C columns by R rows, each %3 to %4 and at most %5 pieces, or "
+                        "auto: about %6 pieces, as near square as the picture allows.")
+             .arg(puzzle::kMinGrid)
+             .arg(puzzle::kMaxGrid)
+             .arg(puzzle::kMinGridSide)
+             .arg(puzzle::kMaxGridSide)
+             .arg(puzzle::kMaxGridPieces)
+             .arg(puzzle::kAutoGridPieces),
+         QStringLiteral("N")});
     parser.addOption({QStringLiteral("solve-button"),
                       QStringLiteral("Put a \"Solve It For Me\" button below the puzzle.")});
     parser.addOption(
@@ -243,11 +250,52 @@ bool answeredQuestion(const QCommandLineParser& parser) {
 
 // What one run is asked to make, once the arguments are checked.
 struct Request {
-    const puzzle::SizeRow* row = nullptr;
+    const puzzle::SizeRow* row = nullptr; // --grid N; null for CxR and auto
+    puzzle::Grid grid;
+    bool autoGrid = false; // the grid is chosen from the picture
     bool solveButton = false;
     PageChoice choice;
     QString picture, folder;
 };
+
+// --grid N for either page; CxR and auto for the modern page only. Empty when `text` makes a
+// grid, else what is wrong with it.
+QString readGrid(const QString& text, bool modern, Request& request) {
+    bool isNumber = false;
+    const int n = text.toInt(&isNumber);
+    if (isNumber) {
+        request.row = puzzle::rowForGrid(n);
+        request.grid = puzzle::Grid::square(n);
+        if (!request.row)
+            return QStringLiteral("--grid must be a whole number from %1 to %2, not '%3'.")
+                .arg(puzzle::kMinGrid)
+                .arg(puzzle::kMaxGrid)
+                .arg(text);
+        return {};
+    }
+    static const QRegularExpression kSides(QStringLiteral("^([0-9]{1,3})x([0-9]{1,3})$"));
+    const QRegularExpressionMatch match = kSides.match(text);
+    if (!match.hasMatch() && text != QLatin1String("auto"))
+        return QStringLiteral("--grid must be N, CxR or auto, not '%1'.").arg(text);
+    if (!modern)
+        return QStringLiteral("--grid %1 needs --page modern; the classic page takes --grid N, "
+                              "from %2 to %3.")
+            .arg(text)
+            .arg(puzzle::kMinGrid)
+            .arg(puzzle::kMaxGrid);
+    request.autoGrid = !match.hasMatch();
+    if (request.autoGrid)
+        return {};
+    request.grid = {match.captured(1).toInt(), match.captured(2).toInt()};
+    if (!puzzle::validModernGrid({request.grid.columns, request.grid.rows}))
+        return QStringLiteral("--grid CxR takes columns and rows from %1 to %2, at most %3 pieces, "
+                              "not '%4'.")
+            .arg(puzzle::kMinGridSide)
+            .arg(puzzle::kMaxGridSide)
+            .arg(puzzle::kMaxGridPieces)
+            .arg(text);
+    return {};
+}
 
 // Empty when the arguments make a request, else what is wrong with them (bad usage).
 QString readRequest(const QCommandLineParser& parser, const QStringList& lossy, Request& request) {
@@ -256,16 +304,11 @@ QString readRequest(const QCommandLineParser& parser, const QStringList& lossy, 
     const QStringList gridValues = parser.values(QStringLiteral("grid"));
     if (gridValues.size() > 1)
         return QStringLiteral("--grid is given more than once.");
-    bool isNumber = false;
-    const int n = gridValues.front().toInt(&isNumber);
-    request.row = isNumber ? puzzle::rowForGrid(n) : nullptr;
-    if (!request.row)
-        return QStringLiteral("--grid must be a whole number from %1 to %2, not '%3'.")
-            .arg(puzzle::kMinGrid)
-            .arg(puzzle::kMaxGrid)
-            .arg(gridValues.front());
     request.solveButton = parser.isSet(QStringLiteral("solve-button"));
     if (QString problem = readPageChoice(parser, lossy, request.choice); !problem.isEmpty())
+        return problem;
+    if (QString problem = readGrid(gridValues.front(), request.choice.modern, request);
+        !problem.isEmpty())
         return problem;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
@@ -290,12 +333,13 @@ QStringList missingFolders(const QString& folder) {
     return made;
 }
 
-// The folder's files from the picture, as the request asks.
-puzzle::ProjectOutcome writeRequest(const Request& request, picture::Source& source) {
-    const puzzle::SizeRow& row = *request.row;
+// The folder's files from the picture, as the request asks, cut into `grid`.
+puzzle::ProjectOutcome writeRequest(const Request& request, puzzle::Grid grid,
+                                    picture::Source& source) {
     if (request.choice.modern)
-        return puzzle::writeModernProject(source, row, request.solveButton, request.choice,
+        return puzzle::writeModernProject(source, grid, request.solveButton, request.choice,
                                           request.folder);
+    const puzzle::SizeRow& row = *request.row;
     // The same page the window writes: the filled template, then the table text.
     const QString pageText =
         puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), row) +
@@ -324,7 +368,13 @@ int makePuzzle(const Request& request) {
 
     // A signal stops the run where it can leave the folder as it was, then ends the process.
     const folder::InterruptGuard guard;
-    const puzzle::ProjectOutcome outcome = writeRequest(request, *source);
+    puzzle::Grid grid = request.grid;
+    if (request.autoGrid) {
+        const puzzle::GridSides sides =
+            puzzle::autoGrid(source->size().width(), source->size().height());
+        grid = {sides.columns, sides.rows};
+    }
+    const puzzle::ProjectOutcome outcome = writeRequest(request, grid, *source);
     if (!outcome.ok) {
         // Only folders made by this run go again, and only while they are empty and no other run
         // holds or waits for the folder itself.
@@ -336,8 +386,10 @@ int makePuzzle(const Request& request) {
     }
 
     QTextStream out(stdout);
-    out << "wrote " << outcome.pieces << " pieces of " << outcome.pieceSize.width() << 'x'
-        << outcome.pieceSize.height();
+    out << "wrote " << outcome.pieces << " pieces ";
+    if (!request.row)
+        out << '(' << grid.columns << 'x' << grid.rows << ") ";
+    out << "of " << outcome.pieceSize.width() << 'x' << outcome.pieceSize.height();
     if (request.choice.singleFile)
         out << " inside index.html to " << folder << "\n";
     else

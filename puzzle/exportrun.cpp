@@ -79,8 +79,8 @@ ExportOutcome run(ExportHost& host, platform::Interaction& ui, const QString& ta
     const folder::InterruptGuard guard;
     const ProjectOutcome outcome =
         choice && choice->modern
-            ? writeModernProject(*source, *row, host.solveButtonTicked(), *choice, folder,
-                                 callbacks)
+            ? writeModernProject(*source, Grid::square(row->n), host.solveButtonTicked(), *choice,
+                                 folder, callbacks)
             : writeProject(*source, Grid::square(row->n), folder, page, callbacks);
     if (!outcome.ok)
         throw RunFailure{outcome.error};

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "puzzle/modernpage.h"
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -8,16 +10,15 @@ namespace puzzle {
 namespace {
 
 constexpr std::string_view kSolveButton =
-    "\n<button type=\"button\" id=\"solve\">Solve It For Me</button>";
+    "\n<button type=\"button\" id=\"solve\" data-w=\"4\">Solve It For Me</button>";
 
 // The page reads its data as JSON from inside a script element: only addresses made here go in,
 // and they hold neither quotes, backslashes nor "<".
 std::string dataJson(const ModernPage& page) {
-    std::string json = "{\"n\":" + std::to_string(page.row->n) +
-                       ",\"w\":" + std::to_string(page.pieceWidth) +
-                       ",\"h\":" + std::to_string(page.pieceHeight) + ",\"order\":[";
-    json += page.row->scrambleOrder;
-    json += "],\"pieces\":[";
+    std::string json =
+        "{\"c\":" + std::to_string(page.grid.columns) + ",\"r\":" + std::to_string(page.grid.rows) +
+        ",\"w\":" + std::to_string(page.pieceWidth) + ",\"h\":" + std::to_string(page.pieceHeight) +
+        ",\"id\":\"" + page.id + "\",\"pieces\":[";
     for (std::size_t k = 0; k < page.pieces.size(); ++k) {
         const std::string& address = page.pieces[k];
         if (address.find_first_of("\"\\<\n\r") != std::string::npos)
@@ -30,7 +31,42 @@ std::string dataJson(const ModernPage& page) {
     return json;
 }
 
+bool plainId(std::string_view id) {
+    if (id.empty())
+        return false;
+    for (const char c : id)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+            return false;
+    return true;
+}
+
 } // namespace
+
+bool validModernGrid(GridSides grid) {
+    return grid.columns >= kMinGridSide && grid.columns <= kMaxGridSide &&
+           grid.rows >= kMinGridSide && grid.rows <= kMaxGridSide &&
+           grid.columns * grid.rows <= kMaxGridPieces;
+}
+
+GridSides autoGrid(int width, int height) {
+    // A piece twice as wide as high counts as much as four times the pieces aimed at: squareness
+    // first, then the count. Pieces are measured as cut, after the trim.
+    GridSides best{kMinGridSide, kMinGridSide};
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (int columns = kMinGridSide; columns <= kMaxGridSide; ++columns)
+        for (int rows = kMinGridSide; rows <= kMaxGridSide; ++rows) {
+            const int pieceWidth = width / columns, pieceHeight = height / rows;
+            if (pieceWidth < 1 || pieceHeight < 1 || !validModernGrid({columns, rows}))
+                continue;
+            const double cost = std::abs(std::log(double(pieceWidth) / pieceHeight)) +
+                                0.5 * std::abs(std::log(double(columns * rows) / kAutoGridPieces));
+            if (cost < bestCost) {
+                bestCost = cost;
+                best = {columns, rows};
+            }
+        }
+    return best;
+}
 
 bool validTitle(std::string_view title) {
     std::size_t characters = 0;
@@ -107,8 +143,11 @@ std::string jpegDataUri(std::string_view jpeg) {
 }
 
 std::string modernPageText(const ModernPage& page) {
-    if (!page.row || page.pieces.size() != std::size_t(page.row->pieceCount()))
-        throw std::invalid_argument("the page needs one address for each piece");
+    if (!validModernGrid(page.grid) ||
+        page.pieces.size() != std::size_t(page.grid.columns) * std::size_t(page.grid.rows))
+        throw std::invalid_argument("the page needs a grid and one address for each piece");
+    if (!plainId(page.id))
+        throw std::invalid_argument("the puzzle's id cannot stand in the page");
     const std::string title = escapeHtml(page.title);
     const std::string data = dataJson(page);
     const std::pair<std::string_view, std::string_view> fields[] = {

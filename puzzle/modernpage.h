@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The modern page: standards mode, a board that fits the window, touch and keyboard play, a move
-// counter, a clock and a finish message. Its source is puzzle/modern.html, built into the program.
-
-#include "puzzle/sizetable.h"
+// The modern page: standards mode, a board of any columns by rows that fits the window, touch and
+// keyboard play, a move counter, a clock, a finish message, progress and bests kept in the browser,
+// in the visitor's language. Its source is puzzle/modern.html, built into the program.
 
 #include <cstddef>
 #include <string>
@@ -37,15 +36,36 @@ std::string pieceAddress(int k, std::string_view version);
 // A JPEG as a data: address, for a page that carries its pieces inside.
 std::string jpegDataUri(std::string_view jpeg);
 
+// The grids the modern page plays: columns and rows from 2 to 12, at most 144 pieces.
+inline constexpr int kMinGridSide = 2;
+inline constexpr int kMaxGridSide = 12;
+inline constexpr int kMaxGridPieces = 144;
+// How many pieces an automatic grid aims at.
+inline constexpr int kAutoGridPieces = 16;
+
+struct GridSides {
+    int columns = 0;
+    int rows = 0;
+    bool operator==(const GridSides&) const = default;
+};
+
+bool validModernGrid(GridSides grid);
+
+// For a picture of width x height pixels, the modern grid near kAutoGridPieces pieces whose pieces
+// are closest to square; a picture too small for any grid gets the smallest.
+GridSides autoGrid(int width, int height);
+
 struct ModernPage {
-    const SizeRow* row = nullptr;
+    GridSides grid;
     int pieceWidth = 0, pieceHeight = 0;
+    // Names the puzzle where the visitor's browser keeps progress and bests: letters and digits.
+    std::string id;
     std::string title{kDefaultTitle}; // UTF-8; escaped here
     bool solveButton = false;
     std::vector<std::string> pieces; // the address of each piece, Image0 first
 };
 
-// The whole of index.html. The row and one address per piece are required.
+// The whole of index.html. A grid, an id and one address per piece are required.
 std::string modernPageText(const ModernPage& page);
 
 } // namespace puzzle

@@ -3,7 +3,22 @@
 
 #include "picture/fitsource.h"
 
+#include <QCryptographicHash>
+
 namespace puzzle {
+
+namespace {
+
+// The same grid of the same pieces is the same puzzle, wherever its page is opened from.
+std::string puzzleId(Grid grid, const QByteArrayList& versions) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArray::number(grid.columns) + 'x' + QByteArray::number(grid.rows));
+    for (const QByteArray& version : versions)
+        hash.addData(',' + version);
+    return hash.result().toHex().left(16).toStdString();
+}
+
+} // namespace
 
 std::unique_ptr<picture::Source> openChosenPicture(const QString& path, const PageChoice& choice,
                                                    picture::SourceCheck check, QString& error) {
@@ -17,15 +32,16 @@ std::unique_ptr<picture::Source> openChosenPicture(const QString& path, const Pa
     return source;
 }
 
-QByteArray modernPageBytes(const SizeRow& row, bool solveButton, const PageChoice& choice,
+QByteArray modernPageBytes(Grid grid, bool solveButton, const PageChoice& choice,
                            const MadePieces& made) {
     ModernPage page;
-    page.row = &row;
+    page.grid = {grid.columns, grid.rows};
+    page.id = puzzleId(grid, made.versions);
     page.pieceWidth = made.pieceSize.width();
     page.pieceHeight = made.pieceSize.height();
     page.title = choice.title;
     page.solveButton = solveButton;
-    for (int k = 0; k < row.pieceCount(); ++k) {
+    for (int k = 0; k < grid.pieces(); ++k) {
         if (choice.singleFile) {
             const QByteArray& file = made.files.at(k);
             page.pieces.push_back(
@@ -38,13 +54,12 @@ QByteArray modernPageBytes(const SizeRow& row, bool solveButton, const PageChoic
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
-ProjectOutcome writeModernProject(picture::Source& source, const SizeRow& row, bool solveButton,
+ProjectOutcome writeModernProject(picture::Source& source, Grid grid, bool solveButton,
                                   const PageChoice& choice, const QString& folder,
                                   const SliceCallbacks& callbacks) {
     return writeProject(
-        source, Grid::square(row.n), folder,
-        choice.singleFile ? PieceStorage::InPage : PieceStorage::Files,
-        [&](const MadePieces& made) { return modernPageBytes(row, solveButton, choice, made); },
+        source, grid, folder, choice.singleFile ? PieceStorage::InPage : PieceStorage::Files,
+        [&](const MadePieces& made) { return modernPageBytes(grid, solveButton, choice, made); },
         callbacks);
 }
 

@@ -8,7 +8,6 @@
 #include "picture/picturesource.h"
 #include "puzzle/modernpage.h"
 #include "puzzle/project.h"
-#include "puzzle/sizetable.h"
 
 #include <QSize>
 #include <QString>
@@ -36,11 +35,11 @@ std::unique_ptr<picture::Source> openChosenPicture(const QString& path, const Pa
                                                    picture::SourceCheck check, QString& error);
 
 // The modern page for what the slicing made: pieces by address, or inside the page.
-QByteArray modernPageBytes(const SizeRow& row, bool solveButton, const PageChoice& choice,
+QByteArray modernPageBytes(Grid grid, bool solveButton, const PageChoice& choice,
                            const MadePieces& made);
 
 // The whole modern puzzle from `source` into `folder`.
-ProjectOutcome writeModernProject(picture::Source& source, const SizeRow& row, bool solveButton,
+ProjectOutcome writeModernProject(picture::Source& source, Grid grid, bool solveButton,
                                   const PageChoice& choice, const QString& folder,
                                   const SliceCallbacks& callbacks = {});
 

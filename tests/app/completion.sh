@@ -66,6 +66,10 @@ expect 'tilemaven --grid 7' '7'
 expect 'tilemaven --grid 1' ''
 expect 'tilemaven --grid=' '3 4 5 6 7 8 9'
 expect 'tilemaven --solve-button --grid=9' '9'
+expect 'tilemaven --page modern --grid ' '3 4 5 6 7 8 9 auto'
+expect 'tilemaven --page=modern --grid=a' 'auto'
+expect 'tilemaven --page modern --grid 6x1' '6x10 6x11 6x12'
+expect 'tilemaven --grid 6x' ''
 
 # The values --help names for --page and --fit.
 expect 'tilemaven --page ' 'classic modern'

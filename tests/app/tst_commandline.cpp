@@ -172,6 +172,17 @@ void TestCommandLine::usageErrors_data() {
     QTest::newRow("title of 201 characters")
         << QStringList{"--grid", "3", "--page", "modern", "--title", QString(201, 'x'), pic, out}
         << "one line of at most 200 characters";
+    // Columns by rows and the automatic grid are the modern page's; the classic page is 3 to 9.
+    QTest::newRow("grid CxR, classic")
+        << QStringList{"--grid", "6x4", pic, out} << "--grid 6x4 needs --page modern";
+    QTest::newRow("grid auto, classic") << QStringList{"--grid=auto", "--page=classic", pic, out}
+                                        << "--grid auto needs --page modern";
+    const auto modern = [&](const char* grid) {
+        return QStringList{"--page", "modern", "--grid", grid, pic, out};
+    };
+    QTest::newRow("grid 13x2") << modern("13x2") << "from 2 to 12, at most 144 pieces, not '13x2'";
+    QTest::newRow("grid 1x4") << modern("1x4") << "not '1x4'";
+    QTest::newRow("grid 4x") << modern("4x") << "N, CxR or auto, not '4x'";
 }
 
 void TestCommandLine::usageErrors() {
@@ -512,16 +523,28 @@ void TestCommandLine::fit_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QSize>("fitted"); // the picture after fitting
     QTest::addColumn<bool>("progressive");
+    QTest::addColumn<QString>("grid"); // N, CxR or auto, and the columns x rows cut
+    QTest::addColumn<QSize>("sides");
+    const QSize three(3, 3);
     QTest::newRow("classic, halved") << "classic"
-                                     << "50x50" << QSize(50, 39) << false;
+                                     << "50x50" << QSize(50, 39) << false << "3" << three;
     QTest::newRow("modern, by height") << "modern"
-                                       << "500x30" << QSize(39, 30) << false;
+                                       << "500x30" << QSize(39, 30) << false << "3" << three;
     QTest::newRow("fits already") << "classic"
-                                  << "100x77" << QSize(100, 77) << false;
+                                  << "100x77" << QSize(100, 77) << false << "3" << three;
     // A progressive file is decoded whole when it is opened; it is scaled from its rows all the
     // same.
     QTest::newRow("progressive, halved") << "classic"
-                                         << "50x50" << QSize(50, 39) << true;
+                                         << "50x50" << QSize(50, 39) << true << "3" << three;
+    QTest::newRow("6x4") << "modern"
+                         << "100x77" << QSize(100, 77) << false << "6x4" << QSize(6, 4);
+    QTest::newRow("12x12") << "modern"
+                           << "100x77" << QSize(100, 77) << false << "12x12" << QSize(12, 12);
+    // The most square pieces near 16: 25x25.
+    QTest::newRow("auto") << "modern"
+                          << "100x77" << QSize(100, 77) << false << "auto" << QSize(4, 3);
+    QTest::newRow("auto, fitted") << "modern"
+                                  << "500x40" << QSize(52, 40) << false << "auto" << QSize(5, 4);
 }
 
 void TestCommandLine::fit() {
@@ -529,6 +552,8 @@ void TestCommandLine::fit() {
     QFETCH(QString, box);
     QFETCH(QSize, fitted);
     QFETCH(bool, progressive);
+    QFETCH(QString, grid);
+    QFETCH(QSize, sides);
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
     const QString folder = m_dir.filePath(QStringLiteral("fit-") + tag);
     QString picture = m_picture;
@@ -538,23 +563,29 @@ void TestCommandLine::fit() {
         writer.setProgressiveScanWrite(true);
         QVERIFY(writer.write(testpictures::read(m_picture)));
     }
-    const Run run = runTilemaven({"--grid", "3", "--page", page, "--fit", box, picture, folder});
+    const Run run = runTilemaven({"--grid", grid, "--page", page, "--fit", box, picture, folder});
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    const int pw = fitted.width() / 3, ph = fitted.height() / 3;
-    QVERIFY2(run.out.startsWith(QStringLiteral("wrote 9 pieces of %1x%2,").arg(pw).arg(ph)),
-             qPrintable(run.out));
+    const int columns = sides.width(), pieces = columns * sides.height();
+    const int pw = fitted.width() / columns, ph = fitted.height() / sides.height();
+    const QString chosen =
+        grid == "3" ? "" : QStringLiteral("(%1x%2) ").arg(columns).arg(sides.height());
+    QVERIFY2(
+        run.out.startsWith(
+            QStringLiteral("wrote %1 pieces %2of %3x%4,").arg(pieces).arg(chosen).arg(pw).arg(ph)),
+        qPrintable(run.out));
 
     // Cut from the scaled picture as from any other: each piece shows its part of it.
     const QImage scaled = testpictures::read(m_picture).scaled(fitted, Qt::IgnoreAspectRatio,
                                                                Qt::SmoothTransformation);
-    for (int k = 0; k < 9; ++k) {
+    for (int k = 0; k < pieces; ++k) {
         const QImage piece =
             testpictures::read(QDir(folder).filePath(QStringLiteral("Image%1.jpg").arg(k)));
         QCOMPARE(piece.size(), QSize(pw, ph));
-        QVERIFY2(testpictures::meanError(piece, scaled, QPoint(k % 3 * pw, k / 3 * ph)) < 8,
-                 qPrintable(QStringLiteral("piece %1").arg(k)));
+        QVERIFY2(
+            testpictures::meanError(piece, scaled, QPoint(k % columns * pw, k / columns * ph)) < 8,
+            qPrintable(QStringLiteral("piece %1").arg(k)));
     }
-    if (fitted == QSize(100, 77)) {
+    if (fitted == QSize(100, 77) && grid == "3") {
         // Not enlarged, not even touched: the very pieces of a run without --fit.
         const QString plain = m_dir.filePath(QStringLiteral("fit-plain"));
         QCOMPARE(runTilemaven({"--grid", "3", m_picture, plain}).status, 0);

@@ -4,7 +4,7 @@
 // only speak to it. A driver:
 //
 //   const engine = await engines[name](workDir);   engine.version, engine.touch, engine.close()
-//   const page = await engine.newPage();
+//   const page = await engine.newPage();             newPage({ dark: true }) prefers dark colours
 //   page.open(url)               navigates and returns once the page has loaded
 //   page.evaluate(fn, ...args)   runs fn in the page, returns its JSON-able result
 //   page.click(k)                a real click (or tap) on the k-th image
@@ -60,7 +60,8 @@ const kChromiumArgs = [
 ];
 
 // Both Playwright-driven engines (desktop and phone) differ only in how a cell is pressed.
-function playwrightPage(page, touch) {
+async function playwrightPage(page, touch, dark) {
+  if (dark) await page.emulateMedia({ colorScheme: 'dark' });
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   const press = (locator) => (touch ? locator.tap() : locator.click());
@@ -100,7 +101,7 @@ async function chromiumEngine(work, device) {
   return {
     version: `Chromium ${await versionOf(context)}`,
     touch,
-    newPage: async () => playwrightPage(await context.newPage(), touch),
+    newPage: async (options = {}) => playwrightPage(await context.newPage(), touch, options.dark),
     close: () => context.close(),
   };
 }
@@ -118,7 +119,15 @@ async function versionOf(context) {
   }
 }
 
-async function firefoxEngine() {
+// Neither WebDriver BiDi nor WebKitGTK's driver can change the colour scheme of a running browser:
+// a dark page is the page of a second browser, started dark.
+async function darkPage(start) {
+  const own = await start();
+  const page = await own.newPage();
+  return { ...page, close: () => page.close().finally(own.close) };
+}
+
+async function firefoxEngine(prefs = {}) {
   requireProgram('/usr/bin/firefox-esr', 'firefox-esr');
   const { default: puppeteer } = await importOrExplain('puppeteer-core');
   // WebDriver BiDi, which ESR speaks natively; Playwright's own Firefox protocol needs its build.
@@ -127,10 +136,12 @@ async function firefoxEngine() {
     executablePath: '/usr/bin/firefox-esr',
     headless: true,
     protocolTimeout: 60000,
+    extraPrefsFirefox: prefs,
   });
   return {
     version: `Firefox ${(await browser.version()).replace(/^firefox\//, '')}`,
-    newPage: async () => {
+    newPage: async (options = {}) => {
+      if (options.dark) return darkPage(() => firefoxEngine({ 'layout.css.prefers-color-scheme.content-override': 0 }));
       const page = await browser.newPage();
       await page.setViewport(kViewport);
       const errors = [];
@@ -228,7 +239,7 @@ function trapErrors() {
   window.addEventListener('error', (event) => window.tilemavenErrors.push(event.message));
 }
 
-async function webkitEngine(work) {
+async function webkitEngine(work, args = []) {
   requireProgram('/usr/bin/WebKitWebDriver', 'webkit2gtk-driver');
   const miniBrowser = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
   requireProgram(miniBrowser, 'webkit2gtk-driver');
@@ -251,7 +262,7 @@ async function webkitEngine(work) {
       .usingServer(`http://127.0.0.1:${port}`)
       .withCapabilities({
         browserName: 'MiniBrowser',
-        'webkitgtk:browserOptions': { binary: miniBrowser, args: ['--automation'] },
+        'webkitgtk:browserOptions': { binary: miniBrowser, args: ['--automation', ...args] },
       })
       .build();
     await driver.manage().window().setRect(kViewport);
@@ -267,7 +278,8 @@ async function webkitEngine(work) {
 
   return {
     version: `WebKitGTK ${capabilities.get('browserVersion')}`,
-    newPage: async () => {
+    newPage: async (options = {}) => {
+      if (options.dark) return darkPage(() => webkitEngine(work, ['--dark-mode']));
       if (open) throw new Error('MiniBrowser plays one page at a time here');
       open = true;
       const errors = [];
@@ -302,24 +314,30 @@ async function webkitEngine(work) {
         // The window's size includes its frame: measured once the window has taken its new size,
         // then taken into account. MiniBrowser's toolbar keeps its window wider than a phone.
         async resize(width, height) {
-          const viewport = () => run(() => [window.innerWidth, window.innerHeight], []);
-          const settle = async () => {
+          const want = `${width}x${height}`;
+          // Read two animation frames apart, after the page has had the frame's resize events.
+          const viewport = () => run(() => new Promise((resolve) => requestAnimationFrame(() =>
+            requestAnimationFrame(() => resolve(`${window.innerWidth}x${window.innerHeight}`)))), []);
+          // Taken: two readings agree, and the size is no longer the one before the change (a
+          // window that has not begun to resize reads the same twice), unless that is the one
+          // asked for.
+          const settle = async (before) => {
             let last = '';
-            for (let tries = 0; tries < 50; ++tries) {
-              await new Promise((resolve) => setTimeout(resolve, 40));
-              const now = JSON.stringify(await viewport());
-              if (now === last) break;
+            for (let tries = 0; tries < 100; ++tries) {
+              const now = await viewport();
+              if (now === last && (now !== before || now === want)) break;
               last = now;
             }
-            return JSON.parse(last);
+            return last.split('x').map(Number);
           };
+          const before = await viewport();
           await driver.manage().window().setRect({ width, height });
-          const [w, h] = await settle();
+          const [w, h] = await settle(before);
           if (w !== width || h !== height) {
             await driver.manage().window().setRect({ width: 2 * width - w, height: 2 * height - h });
-            const [w2, h2] = await settle();
+            const [w2, h2] = await settle(`${w}x${h}`);
             if (w2 !== width || h2 !== height)
-              throw new Error(`the viewport is ${w2}x${h2}, not ${width}x${height}`);
+              throw new Error(`the viewport is ${w2}x${h2}, not ${want}`);
           }
         },
         screenshot: async () => Buffer.from(await driver.takeScreenshot(), 'base64'),
