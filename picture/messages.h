@@ -34,6 +34,11 @@ inline QString tooManyPixels(qint64 width, qint64 height) {
         .arg(kMaxPixels / 1'000'000);
 }
 
+// Damage that a library's own checks found, in the library's words.
+inline QString damagedData(const QString& detail) {
+    return QStringLiteral("the data is damaged: %1").arg(detail);
+}
+
 inline QString fewerRows() {
     return QStringLiteral("The picture has fewer rows than asked for.");
 }
