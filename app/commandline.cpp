@@ -163,8 +163,8 @@ Arguments readArguments(int argc, char** argv) {
 // The options as `tilemaven --help` lists them.
 void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
-        "Cuts a JPEG or GIF picture into an N x N web puzzle: the pieces, white.jpg and "
-        "index.html, written into FOLDER.\n"
+        "Cuts a JPEG, GIF, PNG, WebP, HEIC or AVIF picture into an N x N web puzzle: the pieces, "
+        "white.jpg and index.html, written into FOLDER.\n"
         "Nothing is written outside FOLDER: a symbolic link or other entry standing at one of "
         "those names is replaced by the new file, and what it points to is left alone. The files "
         "take their places all together or not at all; an interrupted run leaves FOLDER as it "
@@ -201,8 +201,10 @@ void addOptions(QCommandLineParser& parser) {
         {QStringLiteral("single-file"),
          QStringLiteral("With --page modern: put the pieces inside index.html and write no other "
                         "file, so that the puzzle can be shared as one file.")});
-    parser.addPositionalArgument(QStringLiteral("PICTURE"),
-                                 QStringLiteral("The JPEG or GIF picture to cut."));
+    parser.addPositionalArgument(
+        QStringLiteral("PICTURE"),
+        QStringLiteral("The picture to cut: JPEG, GIF, PNG (or APNG), WebP, HEIC or AVIF, "
+                       "known by its content, not its name."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Where the puzzle goes; made when missing."));
 }
