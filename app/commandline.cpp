@@ -203,8 +203,7 @@ void addOptions(QCommandLineParser& parser) {
                         "file, so that the puzzle can be shared as one file.")});
     parser.addPositionalArgument(
         QStringLiteral("PICTURE"),
-        QStringLiteral("The picture to cut: JPEG, GIF, PNG (or APNG), WebP, HEIC or AVIF, "
-                       "known by its content, not its name."));
+        QStringLiteral("The picture to cut: JPEG, GIF, PNG, WebP, HEIC or AVIF."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Where the puzzle goes; made when missing."));
 }
