@@ -170,8 +170,8 @@ Arguments readArguments(int argc, char** argv) {
 // The options as `tilemaven --help` lists them.
 void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
-        "Cuts a JPEG or GIF picture into an N x N web puzzle: the pieces, white.jpg and "
-        "index.html, written into FOLDER.\n"
+        "Cuts a JPEG, GIF, PNG, WebP, HEIC or AVIF picture into an N x N web puzzle: the pieces, "
+        "white.jpg and index.html, written into FOLDER.\n"
         "Nothing is written outside FOLDER: a symbolic link or other entry standing at one of "
         "those names is replaced by the new file, and what it points to is left alone. The files "
         "take their places all together or not at all; an interrupted run leaves FOLDER as it "
@@ -224,8 +224,9 @@ void addOptions(QCommandLineParser& parser) {
          QStringLiteral("Start the window even with the page's options above: it asks for the "
                         "size, the picture and the folder, writes the page they choose and opens "
                         "it in the web browser.")});
-    parser.addPositionalArgument(QStringLiteral("PICTURE"),
-                                 QStringLiteral("The JPEG or GIF picture to cut."));
+    parser.addPositionalArgument(
+        QStringLiteral("PICTURE"),
+        QStringLiteral("The picture to cut: JPEG, GIF, PNG, WebP, HEIC or AVIF."));
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Where the puzzle goes; made when missing."));
 }

@@ -17,6 +17,10 @@ mood does not decide the race: the floor writes to /dev/null. Tilemaven's staged
 file before moving it into place, which on a disk costs more than the slicing, so every case has a
 second Tilemaven line, "on disk", with the folder on the build folder's disk: what a user sees.
 
+The 12 MP PNG, WebP, HEIC and AVIF are the 12 MP JPEG's photo (4032x3024, as a phone takes it)
+written by the formats' own encoders (ImageMagick for PNG, cwebp, heif-enc with x265 and aom), at
+their default settings; their floor encodes the JPEG's pixels, since no djpeg reads them.
+
 For a picture that asks to be turned (EXIF orientation), ImageMagick and libvips are told to turn
 it too (-auto-orient, autorotate), so that all do the same work; the floor does not turn.
 
@@ -47,12 +51,14 @@ BOTH_GRIDS, NINE, THREE = (3, 9), (9,), (3,)
 
 
 class Picture:
-    def __init__(self, name, width, height, file, kind, grids, runs, options=(), turned=False):
+    def __init__(self, name, width, height, file, kind, grids, runs, options=(), turned=False,
+                 encoder=None):
         self.name, self.width, self.height, self.file = name, width, height, file
-        self.kind = kind  # "baseline", "progressive" or "gif"
+        self.kind = kind  # "baseline", "progressive", "gif", "png", "webp", "heic" or "avif"
         self.grids, self.runs = grids, runs
         self.options = options  # for the generator
         self.turned = turned  # EXIF orientation 6: shown HEIGHT wide
+        self.encoder = encoder  # the picture it is encoded from, by encode()
         self.path = None
 
     def shown_width(self):
@@ -83,7 +89,18 @@ PICTURES = (
     Picture("100 MP portr.", 11648, 8736, "portrait-100mp.jpg", "baseline", BOTH_GRIDS,
             LARGE_RUNS, ("--orientation", "6"), turned=True),
     Picture("12 MP GIF", 4000, 3000, "photo-12mp.gif", "gif", BOTH_GRIDS, RUNS),
+    Picture("12 MP PNG", 4032, 3024, "photo-12mp.png", "png", NINE, FEW_RUNS,
+            encoder="12 MP JPEG"),
+    Picture("12 MP WebP", 4032, 3024, "photo-12mp.webp", "webp", NINE, FEW_RUNS,
+            encoder="12 MP JPEG"),
+    Picture("12 MP HEIC", 4032, 3024, "photo-12mp.heic", "heic", NINE, FEW_RUNS,
+            encoder="12 MP JPEG"),
+    Picture("12 MP AVIF", 4032, 3024, "photo-12mp.avif", "avif", NINE, FEW_RUNS,
+            encoder="12 MP JPEG"),
 )
+# Read through Debian's libraries, as libvips reads them: each against libvips at 9x9.
+LIBRARY_KINDS = ("png", "webp", "heic", "avif")
+LIBRARY_TIME, LIBRARY_FROM = 0.8, "12 MP JPEG"
 WINDOW_CASES = {("24 MP JPEG", 3), ("24 MP JPEG", 9), ("24 MP portrait", 3), ("24 MP portrait", 9)}
 JUDGED_LOAD = 1.0
 MB = 1024 * 1024
@@ -141,26 +158,45 @@ def clear(path):
     return run
 
 
+def encode(kind, source, out):
+    """The command that writes `source` as a picture of `kind` into `out`, at default settings."""
+    heif_enc = find_tool("heif-enc")
+    return {"png": [CONVERT, source, out],
+            "webp": [find_tool("cwebp"), "-quiet", source, "-o", out],
+            "heic": [heif_enc, source, "-o", out],
+            "avif": [heif_enc, "-A", source, "-o", out]}[kind]
+
+
 def make_pictures(build, folder):
     generator = os.path.join(build, "bench", "tilemaven_makepicture")
     if not os.access(generator, os.X_OK):
         sys.exit("bench: %s is missing; configure with -DTILEMAVEN_BENCH=ON" % generator)
     os.makedirs(folder, exist_ok=True)
+    made = {}
     for picture in PICTURES:
         picture.path = os.path.join(folder, picture.file)
+        picture.ppm = picture.path + ".ppm"
+        if picture.encoder:
+            source = made[picture.encoder]
+            picture.ppm = source.ppm  # the same photo's pixels, for the encoding floor
+        made[picture.name] = picture
         if not os.path.exists(picture.path):
             print("making %s (%dx%d)" % (picture.file, picture.width, picture.height), flush=True)
             part = os.path.join(folder, "part-" + picture.file)  # the generator goes by the end
-            subprocess.run([generator, *picture.options, str(picture.width), str(picture.height),
-                            part], check=True)
-            os.replace(part, picture.path)
-        ppm = picture.path + ".ppm"
-        if not os.path.exists(ppm):
-            if picture.kind != "gif":
-                subprocess.run([DJPEG, "-outfile", ppm + ".part", picture.path], check=True)
+            if picture.encoder:
+                subprocess.run(encode(picture.kind, source.path, part), check=True,
+                               stdout=subprocess.DEVNULL)
             else:
-                subprocess.run([CONVERT, picture.path + "[0]", "ppm:" + ppm + ".part"], check=True)
-            os.replace(ppm + ".part", ppm)
+                subprocess.run([generator, *picture.options, str(picture.width),
+                                str(picture.height), part], check=True)
+            os.replace(part, picture.path)
+        if not os.path.exists(picture.ppm):
+            if picture.kind != "gif":
+                subprocess.run([DJPEG, "-outfile", picture.ppm + ".part", picture.path], check=True)
+            else:
+                subprocess.run([CONVERT, picture.path + "[0]", "ppm:" + picture.ppm + ".part"],
+                               check=True)
+            os.replace(picture.ppm + ".part", picture.ppm)
 
 
 def window_seconds(stdout):
@@ -198,13 +234,13 @@ def bench_case(build, picture, n, out, disk):
         "libvips": ([VIPS, "dzsave", vips_in, folder["libvips"], "--tile-size", str(pw),
                      "--overlap", "0", "--depth", "one", "--suffix", ".jpg"],
                     clear(folder["libvips"])),
-        "cjpeg": ([CJPEG, "-quality", "75", "-outfile", os.devnull, path + ".ppm"], None),
+        "cjpeg": ([CJPEG, "-quality", "75", "-outfile", os.devnull, picture.ppm], None),
     }
     if (picture.name, n) in WINDOW_CASES:
         driver = os.path.join(build, "bench", "tilemaven_windowbench")
         tools["window"] = ([driver, "--grid", str(n), path, folder["window"]],
                            clear(folder["window"]))
-    if picture.kind != "gif":
+    if picture.kind in ("baseline", "progressive"):
         tools["djpeg"] = ([DJPEG, "-outfile", os.devnull, path], None)
     # The first round warms the caches and gives the peaks; the others give the times.
     samples = {name: [] for name in tools}
@@ -272,6 +308,14 @@ def print_fit(result, judged):
                                 plain[1], ratio, FIT_LIMIT, verdict))
 
 
+def print_codec_cost(results):
+    """What the HEIC's codec costs: the same photo as a JPEG, beside it (no target)."""
+    heic = next(p for p in PICTURES if p.kind == "heic")
+    ours, jpeg = results[(heic.name, 9)]["tilemaven"], results[(LIBRARY_FROM, 9)]["tilemaven"]
+    print("  %s at 9x9: %.3f s (%.1f MB) against %.3f s (%.1f MB) for the same photo as a JPEG: "
+          "%.2f x the time" % (heic.name, ours[0], ours[1], jpeg[0], jpeg[1], ours[0] / jpeg[0]))
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -301,6 +345,7 @@ def main():
         print_table(results)
         print_targets(results, load_start)
         print_fit(fit, load_start <= JUDGED_LOAD)
+        print_codec_cost(results)
         load_end = os.getloadavg()[0]
         print("(%.0f s in all; load average at the start %.2f, at the end %.2f)" % (
             time.time() - started, load_start, load_end))
@@ -388,6 +433,14 @@ def print_targets(results, load_start):
         peak = max(results[(picture.name, n)]["tilemaven"][1] for n in picture.grids)
         line("%s: peak memory <= 1.5 bytes a pixel + 32 MB = %.1f MB" % (picture.name, limit),
              peak, limit, "%.1f MB" % peak)
+    for picture in (p for p in PICTURES if p.kind in LIBRARY_KINDS):
+        result = results[(picture.name, 9)]
+        ratio = result["tilemaven"][0] / result["libvips"][0]
+        line("%s at 9x9: time <= %.2f x libvips" % (picture.name, LIBRARY_TIME), ratio,
+             LIBRARY_TIME, "%.2f" % ratio)
+        peak, vips_peak = result["tilemaven"][1], result["libvips"][1]
+        line("%s at 9x9: peak memory <= libvips's %.1f MB" % (picture.name, vips_peak), peak,
+             vips_peak, "%.1f MB" % peak)
     for picture, n in sorted(WINDOW_CASES):
         result = results[(picture, n)]
         ratio = result["window"][0] / result["tilemaven"][0]

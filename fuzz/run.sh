@@ -21,7 +21,8 @@ status=0
 # Only the pictures seed the run, not the manifest or the expected PNGs.
 seedlist=$(mktemp -d)
 trap 'rm -rf "$seedlist"' EXIT
-find "$seeds" -maxdepth 1 -type f \( -name '*.jpg' -o -name '*.gif' \) -exec cp {} "$seedlist" \;
+find "$seeds" -maxdepth 1 -type f \( -name '*.jpg' -o -name '*.gif' -o -name '*.png' ! -name '*.expected.png' \
+    -o -name '*.webp' -o -name '*.heic' -o -name '*.avif' \) -exec cp {} "$seedlist" \;
 find "$regressions" -maxdepth 1 -type f ! -name README -exec cp {} "$seedlist" \;
 
 QT_QPA_PLATFORM=offscreen "$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=4096 \

@@ -15,7 +15,7 @@
 namespace picture {
 
 // Damage policy: a GIF is refused when any pixel of its first frame would be missing, invented or
-// garbled (data that stops short, a code size outside 2..8, a code the table does not hold yet,
+// garbled (data that stops short, a code size outside 1..11, a code the table does not hold yet,
 // no frame at all), and accepted whenever a viewer would show that frame whole, whatever comes
 // after the pixels it needs: surplus pixels or data, later frames, no trailer.
 
@@ -208,8 +208,10 @@ bool GifDecoder::read(QIODevice& device, qint64 byteCap) {
             uchar codeSize = 0;
             if (!in.byte(codeSize))
                 return fail(in.ended());
-            if (codeSize < 2 || codeSize > 8)
-                return fail(QStringLiteral("the data is damaged: its code size %1 is not 2 to 8")
+            // Browsers read minimum code sizes up to 11, whose first codes are 12 bits wide. At 1,
+            // decoders disagree once the table grows; here codes stay two bits wide, as in Pillow.
+            if (codeSize < 1 || codeSize > 11)
+                return fail(QStringLiteral("the data is damaged: its code size %1 is not 1 to 11")
                                 .arg(codeSize));
             return readFrame(in, codeSize);
         }
@@ -276,6 +278,7 @@ bool GifDecoder::readFrame(Input& in, int codeSize) {
     };
     const auto table = std::make_unique<Table>();
     const int clear = 1 << codeSize, end = clear + 1;
+    // Past code size 8, a code names an index beyond 255: it wraps to a byte, as in browsers.
     for (int c = 0; c < clear; ++c) {
         table->suffix[c] = uchar(c);
         table->first[c] = uchar(c);

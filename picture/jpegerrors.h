@@ -27,18 +27,24 @@ struct Errors {
 // invented or garbled, and accepted when every pixel decodes as the file means it, whatever else
 // the file carries. libjpeg goes on after a warning, so each is judged by what it means:
 // - accepted: junk between the last scan's data and the end marker (every pixel was decoded
-//   before it); an unknown JFIF revision, an unknown Adobe transform code (libjpeg takes the
-//   colour space viewers take) and a damaged ICC profile, which are metadata; SOS parameters that
-//   a sequential file should not have, which libjpeg ignores as every decoder does.
+//   before it), and between two segments before the first scan, as editors, cameras and photo
+//   sites leave it (no pixel is decoded yet); an unknown JFIF revision, an unknown Adobe
+//   transform code (libjpeg takes the colour space viewers take) and a damaged ICC profile,
+//   which are metadata; SOS parameters that a sequential file should not have, which libjpeg
+//   ignores as every decoder does.
 // - refused: data that ends early, a marker in the middle of a scan's data, a bad Huffman or
-//   arithmetic code, a lost restart marker (libjpeg resynchronises by skipping or inventing data),
-//   an inconsistent progression, more rows than the picture has.
+//   arithmetic code, junk before a restart marker or a lost one (libjpeg resynchronises by
+//   skipping or inventing data), an inconsistent progression, more rows than the picture has.
 // Outside libjpeg's warnings, decoding also refuses a file of more than kMaxScans scans and a
 // multi-scan file whose scans stop before every coefficient has its final value.
-inline bool acceptedWarning(const jpeg_error_mgr& err) {
+inline bool acceptedWarning(j_common_ptr cinfo) {
+    const jpeg_error_mgr& err = *cinfo->err;
     switch (err.msg_code) {
     case JWRN_EXTRANEOUS_DATA:
-        return err.msg_parm.i[1] == JPEG_EOI;
+        // Before a scan's own marker is read, no scan has started.
+        return err.msg_parm.i[1] == JPEG_EOI ||
+               (cinfo->is_decompressor &&
+                reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number == 0);
     case JWRN_JFIF_MAJOR:
     case JWRN_ADOBE_XFORM:
     case JWRN_BOGUS_ICC:
@@ -67,7 +73,7 @@ inline constexpr int kMaxScans = 500;
 }
 
 inline void emitMessage(j_common_ptr cinfo, int level) {
-    if (level >= 0 || acceptedWarning(*cinfo->err))
+    if (level >= 0 || acceptedWarning(cinfo))
         return; // trace messages, warnings that do not mean damage
     auto* errors = reinterpret_cast<Errors*>(cinfo->err);
     ++cinfo->err->num_warnings;

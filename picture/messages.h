@@ -9,8 +9,8 @@ namespace picture {
 
 // The largest picture that is read, in pixels, whatever its format.
 inline constexpr qint64 kMaxPixels = 250'000'000;
-// No JPEG or GIF of kMaxPixels needs four bytes a pixel, data after its end included; a file
-// larger than that is not read at all.
+// No JPEG or GIF of kMaxPixels needs four bytes a pixel, data after its end included, nor does
+// any PNG, WebP or HEIF of 8 bits a sample; a file larger than that is not read at all.
 inline constexpr qint64 kMaxPictureFileBytes = kMaxPixels * 4;
 
 inline QString unreadablePicture(const QString& path, const QString& reason) {
@@ -32,6 +32,11 @@ inline QString tooManyPixels(qint64 width, qint64 height) {
         .arg(width)
         .arg(height)
         .arg(kMaxPixels / 1'000'000);
+}
+
+// Damage that a library's own checks found, in the library's words.
+inline QString damagedData(const QString& detail) {
+    return QStringLiteral("the data is damaged: %1").arg(detail);
 }
 
 inline QString fewerRows() {

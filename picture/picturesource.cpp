@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "picture/picturesource.h"
 
+#include "picture/bandsource.h"
 #include "picture/gifdecoder.h"
 #include "picture/jpegsource.h"
 #include "picture/picturefile.h"
@@ -75,10 +76,15 @@ std::unique_ptr<Source> openSource(const QString& path, QString& error, SourceCh
             }
             return std::make_unique<GifSource>(std::move(gif.gif));
         }
+        if (FormatOpening other = openLibraryPicture(file, check == SourceCheck::EveryRow);
+            other.recognised) {
+            error = other.error;
+            return std::move(other.source);
+        }
     } catch (const std::bad_alloc&) {
         return unreadable(notEnoughMemory());
     }
-    return unreadable(QStringLiteral("it is not a JPEG or GIF picture"));
+    return unreadable(QStringLiteral("it is not a JPEG, GIF, PNG, WebP, HEIC or AVIF picture"));
 }
 
 } // namespace picture

@@ -5,7 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg-dev)
+# The picture libraries' -dev packages, and the encoders the build makes its test pictures with
+# (cwebp and img2webp; heif-enc, which encodes HEIC with x265 and AVIF with aom).
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg-dev libpng-dev
+          libwebp-dev libheif-dev pkg-config zlib1g-dev webp libheif-examples)
 for need in "$@"; do
     case "$need" in
     build) ;;

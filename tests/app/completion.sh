@@ -11,7 +11,7 @@ completion=$1 program=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" || exit 1
-touch a.jpg b.JPEG c.jpeg d.jpe e.gif f.GIF g.png h.txt noext
+touch a.jpg b.JPEG c.jpeg d.jpe e.gif f.GIF g.png h.txt i.HEIC j.webp k.avif noext
 mkdir sub other.jpg.d
 
 # offered LINE: what Tab offers at the end of LINE, sorted, on one line. The line is cut into
@@ -48,7 +48,7 @@ expect() { # LINE EXPECTED
     fi
 }
 
-pictures='a.jpg b.JPEG c.jpeg d.jpe e.gif f.GIF other.jpg.d sub'
+pictures='a.jpg b.JPEG c.jpeg d.jpe e.gif f.GIF g.png i.HEIC j.webp k.avif other.jpg.d sub'
 folders='other.jpg.d sub'
 
 # Options: exactly the long ones the program lists, so a new option without completion fails.

@@ -16,7 +16,9 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
 #include <QTextStream>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +26,8 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
 
 namespace {
 
@@ -422,6 +426,252 @@ QByteArray manyScans(const QImage& rgb) {
         });
 }
 
+// ---- PNG, WebP, HEIC and AVIF, each written by its own library ----
+
+// Raw chunks around the image data, for what libpng does not write: eXIf, APNG's frames.
+struct PngKind {
+    int colour = PNG_COLOR_TYPE_RGB, depth = 8;
+    bool interlaced = false;
+    QList<QByteArray> before = {}, after = {}; // type (4 bytes) followed by the data
+};
+
+QByteArray png(const QImage& image, const PngKind& kind = {}) {
+    QByteArray out;
+    png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(p);
+    png_set_write_fn(
+        p, &out,
+        [](png_structp q, png_bytep d, size_t n) {
+            static_cast<QByteArray*>(png_get_io_ptr(q))->append(reinterpret_cast<char*>(d), n);
+        },
+        nullptr);
+    png_set_IHDR(p, info, image.width(), image.height(), kind.depth, kind.colour,
+                 kind.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, 0, 0);
+    const QImage pal = kind.colour == PNG_COLOR_TYPE_PALETTE ? indexed(image) : QImage();
+    if (kind.colour == PNG_COLOR_TYPE_PALETTE) {
+        std::vector<png_color> colours;
+        std::vector<png_byte> alphas;
+        for (QRgb c : pal.colorTable()) {
+            colours.push_back({png_byte(qRed(c)), png_byte(qGreen(c)), png_byte(qBlue(c))});
+            alphas.push_back(png_byte(qAlpha(c)));
+        }
+        png_set_PLTE(p, info, colours.data(), int(colours.size()));
+        png_set_tRNS(p, info, alphas.data(), int(alphas.size()), nullptr);
+    }
+    png_write_info(p, info);
+    const auto chunks = [p](const QList<QByteArray>& list) {
+        for (const QByteArray& c : list)
+            png_write_chunk(p, reinterpret_cast<png_const_bytep>(c.constData()),
+                            reinterpret_cast<png_const_bytep>(c.constData() + 4), c.size() - 4);
+    };
+    chunks(kind.before);
+    const int channels = png_get_channels(p, info), bytes = kind.depth / 8;
+    QByteArray row(image.width() * channels * bytes, Qt::Uninitialized);
+    for (int pass = png_set_interlace_handling(p); pass > 0; --pass)
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0, at = 0; x < image.width(); ++x) {
+                const QRgb c = image.pixel(x, y);
+                const int rgba[4] = {qRed(c), qGreen(c), qBlue(c), qAlpha(c)};
+                for (int i = 0; i < channels; ++i, at += bytes) {
+                    const int v = kind.colour == PNG_COLOR_TYPE_PALETTE ? pal.pixelIndex(x, y)
+                                  : channels == 2                       ? rgba[i * 3]
+                                                                        : rgba[i];
+                    row[at] = char(v); // 16 bits: the value twice, v * 257
+                    if (bytes == 2)
+                        row[at + 1] = char(v);
+                }
+            }
+            png_write_row(p, reinterpret_cast<png_const_bytep>(row.constData()));
+        }
+    chunks(kind.after);
+    png_write_end(p, nullptr);
+    png_destroy_write_struct(&p, &info);
+    return out;
+}
+
+// A chunk's data, or the one at `chunk` (its length field) with its CRC made right again.
+QByteArray pngData(const char* type, const QByteArray& data) {
+    return QByteArray(type, 4) + data;
+}
+QByteArray withPngCrc(QByteArray bytes, qsizetype chunk) {
+    const quint32 length = qFromBigEndian<quint32>(bytes.constData() + chunk);
+    const auto* body = reinterpret_cast<const Bytef*>(bytes.constData() + chunk + 4);
+    qToBigEndian(quint32(crc32(0, body, length + 4)), bytes.data() + chunk + 8 + length);
+    return bytes;
+}
+
+// `images` handed as PNG files to one of the formats' own encoders (cwebp, img2webp, heif-enc),
+// with `args` before them; what it wrote. 64-bit images go as 16-bit PNGs.
+QByteArray encodedBy(const QString& tool, QStringList args, const QList<QImage>& images) {
+    for (int i = 0; i < images.size(); ++i) {
+        args << g_out.filePath(QStringLiteral("encoder-input-%1.png").arg(i));
+        // Opaque pictures go without an alpha channel, which the encoders would keep.
+        bool opaque = true;
+        for (int y = 0; y < images[i].height(); ++y)
+            for (int x = 0; x < images[i].width(); ++x)
+                opaque = opaque && qAlpha(images[i].pixel(x, y)) == 255;
+        const QImage image = opaque && images[i].depth() == 32
+                                 ? images[i].convertToFormat(QImage::Format_RGB32)
+                                 : images[i];
+        if (!image.save(args.back(), "PNG"))
+            fatal("cannot write " + args.back());
+    }
+    const QString out = g_out.filePath(QStringLiteral("encoder-output"));
+    QProcess process;
+    process.start(tool, args << QStringLiteral("-o") << out);
+    if (!process.waitForFinished(120'000) || process.exitCode() != 0)
+        fatal(tool + ": " + QString::fromLocal8Bit(process.readAllStandardError()));
+    QFile file(out);
+    if (!file.open(QIODevice::ReadOnly))
+        fatal(tool + " wrote nothing");
+    for (const QString& made : g_out.entryList({QStringLiteral("encoder-*")}))
+        g_out.remove(made);
+    return file.readAll();
+}
+
+QByteArray heif(const QImage& image, QStringList args = {}) {
+    return encodedBy(QStringLiteral("heif-enc"), args << QStringLiteral("-q") << "90", {image});
+}
+QByteArray webp(const QImage& image, QStringList args = {}) {
+    return encodedBy(QStringLiteral("cwebp"), args << QStringLiteral("-q") << "90", {image});
+}
+
+// The last box of `type` overwritten with the same number of bytes from `with`.
+QByteArray withBox(QByteArray bytes, const char* type, const QByteArray& with) {
+    const qsizetype at = bytes.lastIndexOf(type) - 4;
+    if (at < 0)
+        fatal(QStringLiteral("no %1 box").arg(QLatin1String(type)));
+    return bytes.replace(at, with.size(), with);
+}
+
+// `count` bytes of junk (never 0xFF) before the marker at `at`.
+QByteArray withJunkAt(const QByteArray& bytes, qsizetype at, int count = 4) {
+    return bytes.left(at) + QByteArray(count, '\x5A') + bytes.mid(at);
+}
+
+void makeFormatCorpus(const QImage& pattern, const QImage& busy) {
+    // Red and blue quarters, the other two clear: white in the pieces.
+    const QImage clear = quarters(160, 120, kRed, 0x00FF00FF, 0x00FF00FF, kBlue);
+    const QImage onWhite = quarters(160, 120, kRed, 0xFFFFFFFF, 0xFFFFFFFF, kBlue);
+    const QImage grey = quarters(160, 120, 0xFF202020, 0xFF606060, 0xFFA0A0A0, 0xFFE0E0E0);
+    const QByteArray plainPng = png(pattern);
+    const qsizetype idat = plainPng.indexOf("IDAT") - 4;
+    mustWork(QStringLiteral("plain.png"), plainPng, 4, pattern);
+    mustWork(QStringLiteral("palette-transparent.png"), png(clear, {PNG_COLOR_TYPE_PALETTE}), 4,
+             onWhite);
+    mustWork(QStringLiteral("grey-16-bit-interlaced.png"),
+             png(grey, {PNG_COLOR_TYPE_GRAY, 16, true}), 4, grey);
+    mustWork(QStringLiteral("rgba-16-bit.png"), png(clear, {PNG_COLOR_TYPE_RGB_ALPHA, 16}), 4,
+             onWhite);
+    mustWork(
+        QStringLiteral("exif-6.png"),
+        png(storedFor(pattern, 6), {.before = {pngData("eXIf", exifSegment(6, false).mid(10))}}), 4,
+        pattern);
+    {
+        // APNG: the default image is frame 0; a viewer without animation shows it, as here.
+        QByteArray control(26, 0);
+        qToBigEndian(quint32(160), control.data() + 4);
+        qToBigEndian(quint32(120), control.data() + 8);
+        QByteArray second = control;
+        second[3] = 1;
+        // Frame 1: a black picture's rows (filter byte and pixels all zero), in zlib's stream.
+        const QByteArray frame = qCompress(QByteArray(481 * 120, 0)).mid(4);
+        mustWork(QStringLiteral("animated.png"),
+                 png(pattern, {.before = {pngData("acTL", QByteArray("\0\0\0\2\0\0\0\0", 8)),
+                                          pngData("fcTL", control)},
+                               .after = {pngData("fcTL", second),
+                                         pngData("fdAT", QByteArray("\0\0\0\2", 4) + frame)}}),
+                 4, pattern);
+    }
+    mustWork(QStringLiteral("data-after-iend.png"), withDataAfterEnd(plainPng), 4, pattern);
+    mustWork(QStringLiteral("no-iend.png"), plainPng.chopped(12), 4, pattern);
+    const QByteArray busyPng = png(busy);
+    mustFail(QStringLiteral("truncated.png"), busyPng.left(busyPng.size() * 55 / 100), 4,
+             QStringLiteral("ends before the picture does"));
+    QByteArray flipped = plainPng;
+    flipped[idat + 60] = char(flipped[idat + 60] ^ 0x55);
+    mustFail(QStringLiteral("zlib-damaged.png"), withPngCrc(flipped, idat), 4,
+             QStringLiteral("the data is damaged"));
+    flipped = plainPng; // now with its IDAT CRC wrong
+    flipped[flipped.indexOf("IEND") - 5] = char(~flipped[flipped.indexOf("IEND") - 5]);
+    mustFail(QStringLiteral("idat-crc.png"), flipped, 4, QStringLiteral("IDAT: CRC error"));
+    QByteArray huge = plainPng;
+    qToBigEndian(quint32(25000), huge.data() + 16);
+    qToBigEndian(quint32(10001), huge.data() + 20);
+    mustFail(QStringLiteral("over-the-limit.png"), withPngCrc(huge, 8), 4,
+             QStringLiteral("25000 x 10001;250 megapixels"));
+
+    const QByteArray lossy = webp(pattern);
+    mustWork(QStringLiteral("lossy.webp"), lossy, 4, pattern);
+    mustWork(QStringLiteral("lossy-transparent.webp"), webp(clear), 4, onWhite);
+    mustWork(QStringLiteral("lossless-transparent.webp"),
+             webp(clear, {QStringLiteral("-lossless")}), 4, onWhite);
+    mustWork(QStringLiteral("animated.webp"),
+             encodedBy(QStringLiteral("img2webp"), {}, {pattern, busy.copy(0, 0, 160, 120)}), 4,
+             pattern);
+    mustWork(QStringLiteral("data-after-riff.webp"), withDataAfterEnd(lossy), 4, pattern);
+    const QByteArray busyWebp = webp(busy);
+    mustFail(QStringLiteral("truncated.webp"), busyWebp.left(busyWebp.size() * 55 / 100), 4,
+             QStringLiteral("ends before the picture does"));
+    QByteArray wide = lossy; // the VP8 frame header's 14-bit sizes
+    qToLittleEndian(quint16(16383), wide.data() + 26);
+    qToLittleEndian(quint16(16000), wide.data() + 28);
+    mustFail(QStringLiteral("over-the-limit.webp"), wide, 4,
+             QStringLiteral("16383 x 16000;250 megapixels"));
+
+    mustWork(QStringLiteral("plain.heic"), heif(pattern), 4, pattern);
+    mustWork(QStringLiteral("ten-bit-transparent.heic"),
+             heif(clear.convertToFormat(QImage::Format_RGBA64), {"-b", "10"}), 4, onWhite);
+    mustWork(QStringLiteral("transparent.avif"), heif(clear, {"-A"}), 4, onWhite);
+    mustWork(QStringLiteral("twelve-bit.avif"),
+             heif(pattern.convertToFormat(QImage::Format_RGBX64), {"-A", "-b", "12"}), 4, pattern);
+    // Turned a quarter anticlockwise for showing (irot), in place of the primary image's pixi.
+    mustWork(QStringLiteral("rotated.heic"),
+             withBox(heif(storedFor(pattern, 8)), "pixi",
+                     QByteArray("\0\0\0\x10irot\1", 9) + QByteArray(7, 0)),
+             4, pattern);
+    const QByteArray busyHeic = heif(busy);
+    mustFail(QStringLiteral("truncated.heic"), busyHeic.left(busyHeic.size() * 55 / 100), 4);
+    const QByteArray busyAvif = heif(busy, {"-A"});
+    mustFail(QStringLiteral("truncated.avif"), busyAvif.left(busyAvif.size() * 55 / 100), 4);
+    mustFail(QStringLiteral("over-the-limit.heic"),
+             withBox(heif(pattern), "ispe",
+                     QByteArray("\0\0\0\x14ispe\0\0\0\0\0\0\x61\xA8\0\0\x27\x11", 20)),
+             4, QStringLiteral("25000 x 10001;250 megapixels"));
+
+    // JPEGs with junk between header segments, as an editor, a camera and a photo site leave it;
+    // junk before a restart marker is damage to the scan.
+    mustWork(QStringLiteral("junk-before-dqt.jpg"),
+             withJunkAt(jpeg(pattern), marker(jpeg(pattern), 0xDB)), 4, pattern);
+    const QByteArray app13 = withSegment(withSegment(jpeg(pattern), exifSegment(1, true)),
+                                         segment(0xED, "Photoshop 3.0"));
+    mustWork(QStringLiteral("junk-after-app13.jpg"), withJunkAt(app13, marker(app13, 0xE1)), 4,
+             pattern);
+    const QByteArray app14 = withSegment(jpeg(pattern), segment(0xEE, "Unknown"));
+    mustWork(QStringLiteral("junk-after-unknown-app14.jpg"),
+             withJunkAt(app14, marker(app14, 0xEE) + 11), 4, pattern);
+    const QByteArray restarts = libjpegEncode(
+        busy, 3, JCS_RGB, [](jpeg_compress_struct& c) { c.restart_in_rows = 1; },
+        [](QRgb p, uchar* out) {
+            out[0] = uchar(qRed(p));
+            out[1] = uchar(qGreen(p));
+            out[2] = uchar(qBlue(p));
+        });
+    mustFail(QStringLiteral("junk-before-restart-marker.jpg"),
+             withJunkAt(restarts, marker(restarts, 0xD3)), 4,
+             QStringLiteral("extraneous bytes before marker 0xd3"));
+    // GIF's smallest and largest minimum code sizes.
+    GifFrame eleven{pattern};
+    eleven.codeSize = 11;
+    eleven.compress = true;
+    mustWork(QStringLiteral("code-size-11.gif"), gif(160, 120, {eleven}), 4, pattern);
+    const QImage twoColours = quarters(160, 120, kRed, kBlue, kBlue, kRed);
+    GifFrame one{twoColours};
+    one.codeSize = 1;
+    one.tableBits = 1;
+    mustWork(QStringLiteral("code-size-1.gif"), gif(160, 120, {one}), 4, twoColours);
+}
+
 // ---- the corpus ----
 
 void makeCorpus() {
@@ -434,7 +684,7 @@ void makeCorpus() {
     // Refused, each with the cause it must give.
     mustFail(QStringLiteral("zero-bytes.jpg"), QByteArray(), 4, QStringLiteral("empty"));
     mustFail(QStringLiteral("text-named.jpg"), "These are words, not a picture.\n", 4,
-             QStringLiteral("not a JPEG or GIF"));
+             QStringLiteral("not a JPEG, GIF"));
     mustFail(QStringLiteral("truncated.jpg"), busyJpeg.left(busyJpeg.size() * 55 / 100), 4);
     const QByteArray busyProgressive = jpeg(busy, true);
     mustFail(QStringLiteral("truncated-progressive.jpg"),
@@ -596,6 +846,7 @@ void makeCorpus() {
         QPainter(&shown).drawImage(frame.left, frame.top, pattern);
         mustWork(QStringLiteral("large-screen.gif"), gif(4000, 3000, {frame}), 4, shown);
     }
+    makeFormatCorpus(pattern, busy);
 }
 
 } // namespace

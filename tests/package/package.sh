@@ -49,7 +49,8 @@ contents)
     [[ $files == "$expected" ]] || fail "the package holds:"$'\n'"$files"$'\n'"expected:"$'\n'"$expected"
     # ${shlibs:Depends} was filled in: the libraries the program links are named.
     depends=$(dpkg-deb -f "$deb" Depends)
-    for library in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libc6; do
+    for library in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libpng16-16 libwebp7 \
+        libwebpdemux2 libheif1 libc6; do
         grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
     done
     [[ $(dpkg-deb -f "$deb" Version) == "${2}" ]] || fail "the package's version is not $2"

@@ -21,7 +21,7 @@ struct GifFrame {
     int top = 0;
     bool interlaced = false;
     int tableBits = 8; // the local colour table holds 2^tableBits entries; 0: no local table
-    int codeSize = 8;  // LZW minimum code size the data is coded with, 2 to 8
+    int codeSize = 8;  // LZW minimum code size the data is coded with, 1 to 11
     int declaredCodeSize = -1; // -1: codeSize; else what the frame header claims
     bool compress = false;     // real LZW, codes growing to 12 bits, instead of one code a pixel
     bool clearWhenFull = true; // when compressing: a clear code once the table is full, else none
