@@ -1,24 +1,28 @@
 // SPDX-License-Identifier: MIT
 #include "picture/heifsource.h"
 
+#include "picture/heiflibrary.h"
 #include "picture/messages.h"
 #include "picture/picturefile.h"
-
-#include <libheif/heif.h>
 
 #include <cstring>
 
 namespace picture {
 namespace {
 
+// Only ever called once the library is loaded: nothing of it exists before.
+const heif::Library& lib() {
+    return *heif::library();
+}
+
 struct ContextFree {
-    void operator()(heif_context* context) const { heif_context_free(context); }
+    void operator()(heif_context* context) const { lib().contextFree(context); }
 };
 struct HandleRelease {
-    void operator()(const heif_image_handle* handle) const { heif_image_handle_release(handle); }
+    void operator()(const heif_image_handle* handle) const { lib().imageHandleRelease(handle); }
 };
 struct ImageRelease {
-    void operator()(const heif_image* image) const { heif_image_release(image); }
+    void operator()(const heif_image* image) const { lib().imageRelease(image); }
 };
 using Image = std::unique_ptr<heif_image, ImageRelease>;
 
@@ -70,15 +74,14 @@ public:
         , m_image(std::move(image))
         , m_width(size.width())
         , m_alpha(alpha) {
-        m_pixels =
-            heif_image_get_plane_readonly(m_image.get(), heif_channel_interleaved, &m_stride);
+        m_pixels = lib().imageGetPlaneReadonly(m_image.get(), heif_channel_interleaved, &m_stride);
     }
 
     bool decodedWhole() const override { return true; }
 
 protected:
     bool readRows(uchar* out, qsizetype stride, int rows, QString&) override {
-        const bool premultiplied = m_alpha && heif_image_is_premultiplied_alpha(m_image.get());
+        const bool premultiplied = m_alpha && lib().imageIsPremultipliedAlpha(m_image.get());
         for (int i = 0; i < rows; ++i, ++m_row) {
             const uint8_t* from = m_pixels + qsizetype(m_stride) * m_row;
             auto* to = reinterpret_cast<QRgb*>(out + stride * i);
@@ -107,14 +110,14 @@ private:
 // The primary image of an open file, decoded; null with `why` set when it cannot be.
 Image decodePrimary(heif_context* context, bool& alpha, QString& why) {
     heif_image_handle* primary = nullptr;
-    if (const heif_error error = heif_context_get_primary_image_handle(context, &primary);
+    if (const heif_error error = lib().contextGetPrimaryImageHandle(context, &primary);
         error.code != heif_error_Ok) {
         why = cause(error);
         return nullptr;
     }
     const std::unique_ptr<const heif_image_handle, HandleRelease> handle(primary);
-    const qint64 width = heif_image_handle_get_width(primary);
-    const qint64 height = heif_image_handle_get_height(primary);
+    const qint64 width = lib().imageHandleGetWidth(primary);
+    const qint64 height = lib().imageHandleGetHeight(primary);
     if (width <= 0 || height <= 0) {
         why = noPixels();
         return nullptr;
@@ -123,8 +126,8 @@ Image decodePrimary(heif_context* context, bool& alpha, QString& why) {
         why = tooManyPixels(width, height);
         return nullptr;
     }
-    alpha = heif_image_handle_has_alpha_channel(primary) != 0;
-    heif_decoding_options* options = heif_decoding_options_alloc();
+    alpha = lib().imageHandleHasAlphaChannel(primary) != 0;
+    heif_decoding_options* options = lib().decodingOptionsAlloc();
     if (!options) {
         why = notEnoughMemory();
         return nullptr;
@@ -132,10 +135,10 @@ Image decodePrimary(heif_context* context, bool& alpha, QString& why) {
     options->convert_hdr_to_8bit = 1;
     options->strict_decoding = 1;
     heif_image* decoded = nullptr;
-    const heif_error error = heif_decode_image(
+    const heif_error error = lib().decodeImage(
         primary, &decoded, heif_colorspace_RGB,
         alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
-    heif_decoding_options_free(options);
+    lib().decodingOptionsFree(options);
     Image image(decoded);
     if (error.code != heif_error_Ok) {
         why = cause(error);
@@ -149,17 +152,25 @@ Image decodePrimary(heif_context* context, bool& alpha, QString& why) {
 FormatOpening openHeif(const std::shared_ptr<const PictureFile>& file) {
     FormatOpening opening;
     const QByteArray start = file->read(0, 64);
+    // Every HEIF file starts with its file type box: no other file loads the library.
+    if (start.size() < 12 || start.mid(4, 4) != "ftyp")
+        return opening;
+    if (!heif::library()) {
+        opening.recognised = true;
+        opening.error = QStringLiteral(
+            "it may be a HEIC or AVIF picture, but libheif, which reads them, is not installed");
+        return opening;
+    }
     const heif_filetype_result kind =
-        heif_check_filetype(reinterpret_cast<const uint8_t*>(start.constData()), int(start.size()));
-    if (start.size() < 12 ||
-        (kind != heif_filetype_yes_supported && kind != heif_filetype_yes_unsupported))
+        lib().checkFiletype(reinterpret_cast<const uint8_t*>(start.constData()), int(start.size()));
+    if (kind != heif_filetype_yes_supported && kind != heif_filetype_yes_unsupported)
         return opening;
     opening.recognised = true;
     if (kind == heif_filetype_yes_unsupported) {
         opening.error = QStringLiteral("it is a kind of HEIF picture that cannot be read");
         return opening;
     }
-    const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+    const std::unique_ptr<heif_context, ContextFree> context(lib().contextAlloc());
     FileReader reader{file.get()};
     const heif_reader calls{1, &FileReader::tell, &FileReader::read, &FileReader::seek,
                             &FileReader::waitForSize};
@@ -168,7 +179,7 @@ FormatOpening openHeif(const std::shared_ptr<const PictureFile>& file) {
         return opening;
     }
     if (const heif_error error =
-            heif_context_read_from_reader(context.get(), &calls, &reader, nullptr);
+            lib().contextReadFromReader(context.get(), &calls, &reader, nullptr);
         error.code != heif_error_Ok) {
         opening.error = cause(error);
         return opening;
@@ -177,11 +188,11 @@ FormatOpening openHeif(const std::shared_ptr<const PictureFile>& file) {
     Image image = decodePrimary(context.get(), alpha, opening.error);
     if (!image)
         return opening;
-    const QSize size(heif_image_get_width(image.get(), heif_channel_interleaved),
-                     heif_image_get_height(image.get(), heif_channel_interleaved));
+    const QSize size(lib().imageGetWidth(image.get(), heif_channel_interleaved),
+                     lib().imageGetHeight(image.get(), heif_channel_interleaved));
     int stride = 0;
     if (size.isEmpty() || qint64(size.width()) * size.height() > kMaxPixels ||
-        !heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride) ||
+        !lib().imageGetPlaneReadonly(image.get(), heif_channel_interleaved, &stride) ||
         stride < size.width() * (alpha ? 4 : 3)) {
         opening.error = damagedData(QStringLiteral("it decodes to another size than it says"));
         return opening;

@@ -47,7 +47,8 @@ contents)
 ./usr/share/metainfo/example.tilemaven.Tilemaven.metainfo.xml'
     files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | LC_ALL=C sort)
     [[ $files == "$expected" ]] || fail "the package holds:"$'\n'"$files"$'\n'"expected:"$'\n'"$expected"
-    # ${shlibs:Depends} was filled in: the libraries the program links are named.
+    # ${shlibs:Depends} was filled in: the libraries the program links are named, and libheif,
+    # which it loads when a HEIF picture is opened.
     depends=$(dpkg-deb -f "$deb" Depends)
     for library in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libpng16-16 libwebp7 \
         libwebpdemux2 libheif1 libc6; do

@@ -271,8 +271,7 @@ private slots:
         QVERIFY2(windowProblem.isEmpty(), qPrintable(windowProblem));
     }
 
-    // Too little memory even for the encoders' threads ends in the failure, not an abort. The
-    // limit leaves room for the libraries' mappings (libheif's brings its encoders, x265 and aom).
+    // Too little memory even for the encoders' threads ends in the failure, not an abort.
     void tooLittleMemory() {
 #if defined(__SANITIZE_ADDRESS__)
         QSKIP("AddressSanitizer reserves more address space than the limit");
@@ -281,7 +280,7 @@ private slots:
         const robust::CommandRun run =
             robust::runCommand(QStringLiteral("bash"),
                                QStringList{QStringLiteral("-c"),
-                                           QStringLiteral("ulimit -v 112000; exec \"$0\" \"$@\""),
+                                           QStringLiteral("ulimit -v 80000; exec \"$0\" \"$@\""),
                                            QStringLiteral(TILEMAVEN_BINARY)} +
                                    args(9, m_picture));
         QVERIFY2(run.status == 0 || run.status == 1, qPrintable(run.err));
