@@ -124,30 +124,9 @@ bool GifDecoder::read(QIODevice& device, qint64 byteCap) {
     m_transparencyFlag = false;
     try {
         Input in(device, byteCap);
-        std::array<uchar, 13> header;
-        if (!in.read(header.data(), 13))
-            return fail(in.ended());
-        if (std::memcmp(header.data(), "GIF87a", 6) != 0 &&
-            std::memcmp(header.data(), "GIF89a", 6) != 0)
-            return fail(QStringLiteral("it is not a GIF picture"));
-        m_screen = QSize(le16(&header[6]), le16(&header[8]));
-        if (!m_screen.isEmpty() && qint64(m_screen.width()) * m_screen.height() > kMaxPixels)
-            return fail(tooLarge(m_screen.width(), m_screen.height()));
-
-        auto readTable = [&](int flags, QList<QRgb>& table) {
-            const int entries = 2 << (flags & 7);
-            std::array<uchar, 3 * 256> rgb;
-            if (!in.read(rgb.data(), 3 * entries))
-                return false;
-            table.resize(entries);
-            for (int i = 0; i < entries; ++i)
-                table[i] = qRgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
-            return true;
-        };
         QList<QRgb> global;
-        if ((header[10] & 0x80) && !readTable(header[10], global))
-            return fail(in.ended());
-
+        if (!readHeader(in, global))
+            return false;
         for (;;) {
             uchar introducer = 0;
             if (!in.byte(introducer))
@@ -155,127 +134,239 @@ bool GifDecoder::read(QIODevice& device, qint64 byteCap) {
             if (introducer == 0x3B)
                 return fail(QStringLiteral("the file holds no picture"));
             if (introducer == 0x21) {
-                uchar label = 0;
-                if (!in.byte(label))
-                    return fail(in.ended());
-                if (label == 0xF9) {
-                    // The last graphic control before the frame is the one that applies to it.
-                    uchar length = 0;
-                    if (!in.byte(length))
-                        return fail(in.ended());
-                    std::array<uchar, 255> block;
-                    if (!in.read(block.data(), length))
-                        return fail(in.ended());
-                    if (length >= 4) {
-                        m_transparencyFlag = block[0] & 1;
-                        m_transparent = m_transparencyFlag ? block[3] : -1;
-                    }
-                    if (length != 0 && !in.skipSubBlocks())
-                        return fail(in.ended());
-                } else if (!in.skipSubBlocks()) {
-                    return fail(in.ended());
-                }
+                if (!readExtension(in))
+                    return false;
                 continue;
             }
             if (introducer != 0x2C)
                 return fail(kDamaged);
-
-            std::array<uchar, 9> descriptor;
-            if (!in.read(descriptor.data(), 9))
-                return fail(in.ended());
-            m_frame = QRect(le16(&descriptor[0]), le16(&descriptor[2]), le16(&descriptor[4]),
-                            le16(&descriptor[6]));
-            if (m_frame.isEmpty())
-                return fail(noPixels());
-            if (qint64(m_frame.width()) * m_frame.height() > kMaxPixels)
-                return fail(tooLarge(m_frame.width(), m_frame.height()));
-            // A screen without a size in a direction takes the frame's far edge there.
-            m_size = QSize(m_screen.width() ? m_screen.width() : m_frame.x() + m_frame.width(),
-                           m_screen.height() ? m_screen.height() : m_frame.y() + m_frame.height());
-            if (qint64(m_size.width()) * m_size.height() > kMaxPixels)
-                return fail(tooLarge(m_size.width(), m_size.height()));
-            // A colour index a pixel of the frame, all of it once the data is whole.
-            if (QString why = memoryShortfall(qint64(m_frame.width()) * m_frame.height());
-                !why.isEmpty())
-                return fail(why);
-            m_interlaced = descriptor[8] & 0x40;
-            QList<QRgb> local;
-            if ((descriptor[8] & 0x80) && !readTable(descriptor[8], local))
-                return fail(in.ended());
-            m_palette = local.isEmpty() ? global : local;
-            m_noPalette = m_palette.isEmpty();
-
-            uchar codeSize = 0;
-            if (!in.byte(codeSize))
-                return fail(in.ended());
-            // Browsers read minimum code sizes up to 11, whose first codes are 12 bits wide. At 1,
-            // decoders disagree once the table grows; here codes stay two bits wide, as in Pillow.
-            if (codeSize < 1 || codeSize > 11)
-                return fail(QStringLiteral("the data is damaged: its code size %1 is not 1 to 11")
-                                .arg(codeSize));
-            return readFrame(in, codeSize);
+            int codeSize = 0;
+            return readDescriptor(in, global, codeSize) && readFrame(in, codeSize);
         }
     } catch (const std::bad_alloc&) {
         return fail(notEnoughMemory());
     }
 }
 
-bool GifDecoder::readFrame(Input& in, int codeSize) {
-    const int width = m_frame.width(), height = m_frame.height();
-    m_chunkRows = std::max(1, 65536 / width);
-    m_chunks.resize((height + m_chunkRows - 1) / m_chunkRows);
+bool GifDecoder::readTable(Input& in, int flags, QList<QRgb>& table) {
+    const int entries = 2 << (flags & 7);
+    std::array<uchar, 3 * 256> rgb;
+    if (!in.read(rgb.data(), 3 * entries))
+        return false;
+    table.resize(entries);
+    for (int i = 0; i < entries; ++i)
+        table[i] = qRgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+    return true;
+}
 
-    // Where the next pixel goes: rows in stored order, through the four passes if interlaced.
-    static constexpr int kPassStart[] = {0, 4, 2, 1}, kPassStep[] = {8, 8, 4, 2};
-    int pass = 0, y = 0, x = 0, rowsDone = 0;
-    uchar* line = writableRow(0);
-    auto put = [&](const uchar* from, int count) {
-        while (count > 0 && rowsDone < height) {
-            const int n = std::min(count, width - x);
-            std::memcpy(line + x, from, size_t(n));
+bool GifDecoder::readHeader(Input& in, QList<QRgb>& global) {
+    std::array<uchar, 13> header;
+    if (!in.read(header.data(), 13))
+        return fail(in.ended());
+    if (std::memcmp(header.data(), "GIF87a", 6) != 0 &&
+        std::memcmp(header.data(), "GIF89a", 6) != 0)
+        return fail(QStringLiteral("it is not a GIF picture"));
+    m_screen = QSize(le16(&header[6]), le16(&header[8]));
+    if (!m_screen.isEmpty() && qint64(m_screen.width()) * m_screen.height() > kMaxPixels)
+        return fail(tooLarge(m_screen.width(), m_screen.height()));
+    if ((header[10] & 0x80) && !readTable(in, header[10], global))
+        return fail(in.ended());
+    return true;
+}
+
+bool GifDecoder::readExtension(Input& in) {
+    uchar label = 0;
+    if (!in.byte(label))
+        return fail(in.ended());
+    if (label != 0xF9)
+        return in.skipSubBlocks() || fail(in.ended());
+    // The last graphic control before the frame is the one that applies to it.
+    uchar length = 0;
+    if (!in.byte(length))
+        return fail(in.ended());
+    std::array<uchar, 255> block;
+    if (!in.read(block.data(), length))
+        return fail(in.ended());
+    if (length >= 4) {
+        m_transparencyFlag = block[0] & 1;
+        m_transparent = m_transparencyFlag ? block[3] : -1;
+    }
+    return length == 0 || in.skipSubBlocks() || fail(in.ended());
+}
+
+bool GifDecoder::readDescriptor(Input& in, const QList<QRgb>& global, int& codeSize) {
+    std::array<uchar, 9> descriptor;
+    if (!in.read(descriptor.data(), 9))
+        return fail(in.ended());
+    m_frame = QRect(le16(&descriptor[0]), le16(&descriptor[2]), le16(&descriptor[4]),
+                    le16(&descriptor[6]));
+    if (m_frame.isEmpty())
+        return fail(noPixels());
+    if (qint64(m_frame.width()) * m_frame.height() > kMaxPixels)
+        return fail(tooLarge(m_frame.width(), m_frame.height()));
+    // A screen without a size in a direction takes the frame's far edge there.
+    m_size = QSize(m_screen.width() ? m_screen.width() : m_frame.x() + m_frame.width(),
+                   m_screen.height() ? m_screen.height() : m_frame.y() + m_frame.height());
+    if (qint64(m_size.width()) * m_size.height() > kMaxPixels)
+        return fail(tooLarge(m_size.width(), m_size.height()));
+    // A colour index a pixel of the frame, all of it once the data is whole.
+    if (QString why = memoryShortfall(qint64(m_frame.width()) * m_frame.height()); !why.isEmpty())
+        return fail(why);
+    m_interlaced = descriptor[8] & 0x40;
+    QList<QRgb> local;
+    if ((descriptor[8] & 0x80) && !readTable(in, descriptor[8], local))
+        return fail(in.ended());
+    m_palette = local.isEmpty() ? global : local;
+    m_noPalette = m_palette.isEmpty();
+
+    uchar size = 0;
+    if (!in.byte(size))
+        return fail(in.ended());
+    // Browsers read minimum code sizes up to 11, whose first codes are 12 bits wide. At 1,
+    // decoders disagree once the table grows; here codes stay two bits wide, as in Pillow.
+    if (size < 1 || size > 11)
+        return fail(
+            QStringLiteral("the data is damaged: its code size %1 is not 1 to 11").arg(size));
+    codeSize = size;
+    return true;
+}
+
+// Where the frame's pixels go as they are decoded: rows in stored order, through the four passes
+// if interlaced.
+class GifDecoder::PixelWriter {
+public:
+    explicit PixelWriter(GifDecoder& gif)
+        : m_gif(gif)
+        , m_width(gif.m_frame.width())
+        , m_height(gif.m_frame.height())
+        , m_interlaced(gif.m_interlaced)
+        , m_line(gif.writableRow(0)) {}
+
+    bool whole() const { return m_rowsDone >= m_height; }
+
+    void put(const uchar* from, int count) {
+        while (count > 0 && m_rowsDone < m_height) {
+            const int n = std::min(count, m_width - m_x);
+            std::memcpy(m_line + m_x, from, size_t(n));
             from += n;
             count -= n;
-            x += n;
-            if (x < width)
-                continue;
-            x = 0;
-            if (++rowsDone == height)
-                break;
-            if (!m_interlaced) {
-                ++y;
-            } else {
-                y += kPassStep[pass];
-                while (y >= height)
-                    y = kPassStart[++pass];
-            }
-            line = writableRow(y);
+            m_x += n;
+            if (m_x == m_width)
+                nextRow();
         }
-    };
+    }
 
-    // The data, sub-block by sub-block; `terminated` once the empty block that closes it is read.
-    int blockLeft = 0;
-    bool terminated = false;
-    auto dataByte = [&](uchar& b) {
-        while (blockLeft == 0) {
+private:
+    void nextRow() {
+        static constexpr int kPassStart[] = {0, 4, 2, 1}, kPassStep[] = {8, 8, 4, 2};
+        m_x = 0;
+        if (++m_rowsDone == m_height)
+            return;
+        if (!m_interlaced) {
+            ++m_y;
+        } else {
+            m_y += kPassStep[m_pass];
+            while (m_y >= m_height)
+                m_y = kPassStart[++m_pass];
+        }
+        m_line = m_gif.writableRow(m_y);
+    }
+
+    GifDecoder& m_gif;
+    const int m_width, m_height;
+    const bool m_interlaced;
+    uchar* m_line;
+    int m_pass = 0, m_y = 0, m_x = 0, m_rowsDone = 0;
+};
+
+namespace {
+
+// The LZW codes' string table.
+struct Table {
+    std::array<quint16, 4096> prefix;
+    std::array<uchar, 4096> suffix;
+    std::array<uchar, 4096> first;
+    std::array<uchar, 4096> stack;
+
+    // The string of `code` spelt into the stack's end; where it starts. `code` may be `next`, the
+    // one being defined from `previous` right now. `root` is the code's first byte's code.
+    int spell(int code, int next, int previous, int clear, int& root) {
+        int top = int(stack.size());
+        root = code;
+        if (code == next) {
+            stack[std::size_t(--top)] = first[std::size_t(previous)];
+            root = previous;
+        }
+        while (root >= clear) {
+            stack[std::size_t(--top)] = suffix[std::size_t(root)];
+            root = prefix[std::size_t(root)];
+        }
+        stack[std::size_t(--top)] = uchar(root);
+        return top;
+    }
+};
+
+} // namespace
+
+// The frame's data, sub-block by sub-block; `terminated` once the empty block that closes it is
+// read.
+class GifDecoder::FrameData {
+public:
+    explicit FrameData(Input& in)
+        : m_in(in) {}
+
+    bool byte(uchar& b) {
+        while (m_blockLeft == 0) {
             uchar length = 0;
-            if (!in.byte(length))
+            if (!m_in.byte(length))
                 return false;
             if (length == 0) {
                 terminated = true;
                 return false;
             }
-            blockLeft = length;
+            m_blockLeft = length;
         }
-        --blockLeft;
-        return in.byte(b);
-    };
+        --m_blockLeft;
+        return m_in.byte(b);
+    }
 
-    struct Table {
-        std::array<quint16, 4096> prefix;
-        std::array<uchar, 4096> suffix;
-        std::array<uchar, 4096> first;
-        std::array<uchar, 4096> stack;
-    };
+    // Past whatever the data holds after the frame's last pixel, unread.
+    bool skipRest() {
+        while (!terminated) {
+            std::array<uchar, 255> rest;
+            if (m_blockLeft > 0 && !m_in.read(rest.data(), m_blockLeft))
+                return false;
+            uchar length = 0;
+            if (!m_in.byte(length))
+                return false;
+            m_blockLeft = length;
+            terminated = length == 0;
+        }
+        return true;
+    }
+
+    bool terminated = false;
+
+private:
+    Input& m_in;
+    int m_blockLeft = 0;
+};
+
+bool GifDecoder::readFrame(Input& in, int codeSize) {
+    const int width = m_frame.width(), height = m_frame.height();
+    m_chunkRows = std::max(1, 65536 / width);
+    m_chunks.resize((height + m_chunkRows - 1) / m_chunkRows);
+    PixelWriter pixels(*this);
+    FrameData data(in);
+    bool sawEnd = false;
+    if (!decodeCodes(data, codeSize, pixels, sawEnd))
+        return fail(kDamaged);
+    if (!pixels.whole())
+        return fail(data.terminated || sawEnd ? kDataEnds : in.ended());
+    return data.skipRest() || fail(in.ended());
+}
+
+bool GifDecoder::decodeCodes(FrameData& data, int codeSize, PixelWriter& pixels, bool& sawEnd) {
     const auto table = std::make_unique<Table>();
     const int clear = 1 << codeSize, end = clear + 1;
     // Past code size 8, a code names an index beyond 255: it wraps to a byte, as in browsers.
@@ -286,21 +377,14 @@ bool GifDecoder::readFrame(Input& in, int codeSize) {
     int next = clear + 2, codeWidth = codeSize + 1, previous = -1;
     quint32 bits = 0;
     int bitCount = 0;
-    bool sawEnd = false;
-    while (rowsDone < height) {
-        while (bitCount < codeWidth) {
-            uchar b = 0;
-            if (!dataByte(b))
-                break;
+    while (!pixels.whole()) {
+        for (uchar b = 0; bitCount < codeWidth && data.byte(b); bitCount += 8)
             bits |= quint32(b) << bitCount;
-            bitCount += 8;
-        }
         if (bitCount < codeWidth)
-            break;
+            return true;
         const int code = int(bits & ((1u << codeWidth) - 1));
         bits >>= codeWidth;
         bitCount -= codeWidth;
-
         if (code == clear) {
             next = clear + 2;
             codeWidth = codeSize + 1;
@@ -309,24 +393,15 @@ bool GifDecoder::readFrame(Input& in, int codeSize) {
         }
         if (code == end) {
             sawEnd = true;
-            break;
+            return true;
         }
         // Only the code being defined right now may be used before it exists (KwKwK), and only
         // when there is a string before it to define it from.
         if (code > next || (code == next && previous < 0))
-            return fail(kDamaged);
-        int top = int(table->stack.size());
-        int walk = code;
-        if (code == next) {
-            table->stack[--top] = table->first[previous];
-            walk = previous;
-        }
-        while (walk >= clear) {
-            table->stack[--top] = table->suffix[walk];
-            walk = table->prefix[walk];
-        }
-        table->stack[--top] = uchar(walk);
-        put(&table->stack[top], int(table->stack.size()) - top);
+            return false;
+        int walk = 0;
+        const int top = table->spell(code, next, previous, clear, walk);
+        pixels.put(&table->stack[top], int(table->stack.size()) - top);
         if (previous >= 0 && next < 4096) {
             table->prefix[next] = quint16(previous);
             table->suffix[next] = uchar(walk);
@@ -335,25 +410,6 @@ bool GifDecoder::readFrame(Input& in, int codeSize) {
                 ++codeWidth;
         }
         previous = code;
-    }
-    if (rowsDone < height)
-        return fail(terminated || sawEnd ? kDataEnds : in.ended());
-    // Whatever the frame's data holds past its last pixel is not looked at, only skipped.
-    if (!terminated) {
-        for (;;) {
-            if (blockLeft > 0) {
-                std::array<uchar, 255> rest;
-                if (!in.read(rest.data(), blockLeft))
-                    return fail(in.ended());
-                blockLeft = 0;
-            }
-            uchar length = 0;
-            if (!in.byte(length))
-                return fail(in.ended());
-            if (length == 0)
-                break;
-            blockLeft = length;
-        }
     }
     return true;
 }

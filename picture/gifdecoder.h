@@ -46,8 +46,17 @@ public:
 
 private:
     class Input;
+    class FrameData;
+    class PixelWriter;
     bool fail(const QString& reason);
+    static bool readTable(Input& in, int flags, QList<QRgb>& table);
+    bool readHeader(Input& in, QList<QRgb>& global);
+    bool readExtension(Input& in);
+    bool readDescriptor(Input& in, const QList<QRgb>& global, int& codeSize);
     bool readFrame(Input& in, int codeSize);
+    // The LZW codes into `pixels` until the frame is whole, the data ends or its end code comes
+    // (`sawEnd`); false for a code the table does not hold.
+    static bool decodeCodes(FrameData& data, int codeSize, PixelWriter& pixels, bool& sawEnd);
     const uchar* row(int y) const;
     uchar* writableRow(int y);
     QRgb colour(int index) const;
