@@ -337,16 +337,17 @@ QStringList missingFolders(const QString& folder) {
 // The folder's files from the picture, as the request asks, cut into `grid`.
 puzzle::ProjectOutcome writeRequest(const Request& request, puzzle::Grid grid,
                                     picture::Source& source) {
+    // FOLDER is made when it is missing, also when another run takes it away meanwhile.
+    const puzzle::ProjectFolder folder(request.folder, folder::StagedFolder::Missing::Make);
     if (request.choice.modern)
         return puzzle::writeModernProject(source, grid, request.solveButton, request.choice,
-                                          request.folder);
+                                          folder);
     const puzzle::SizeRow& row = *request.row;
     // The same page the window writes: the filled template, then the table text.
     const QString pageText =
         puzzle::fillPlaceholders(QString::fromLatin1(puzzle::pageTemplate()), row) +
         puzzle::buildTableText(row, request.solveButton);
-    return puzzle::writeProject(source, puzzle::Grid::square(row.n), request.folder,
-                                pageText.toLatin1());
+    return puzzle::writeProject(source, puzzle::Grid::square(row.n), folder, pageText.toLatin1());
 }
 
 // Reads the picture, makes the folder when it is missing and writes the puzzle into it.

@@ -104,8 +104,8 @@ struct Recovery {
     // Something at a work name that no run of this user left: it stays as it is, and so does
     // everything else, so that another user's entry cannot make a run act on its behalf.
     bool notOurs(const QString& name) {
-        problem = QStringLiteral("Cannot use the folder %1: %2 is not a regular file of this "
-                                 "user, as a run leaves under that name; nothing was changed")
+        problem = QStringLiteral("Cannot use the folder %1: %2 is not what a run of this user "
+                                 "leaves under that name; nothing was changed")
                       .arg(shown, name);
         return false;
     }
@@ -122,9 +122,22 @@ bool isWorkName(const QString& name) {
     return false;
 }
 
-// Every work name in the folder, each a regular file of this user; false, before anything
+// Whether the entry at a work name can be one a run of this user left there. Staged files and the
+// journal are regular files it made. An older file is whatever stood at a puzzle's name when the
+// run set it aside: a link or a FIFO of this user, or a file of the folder's owner, which this
+// user could move; it is only ever renamed or removed, never opened.
+bool leftByARun(const QString& name, const struct stat& st, uid_t folderOwner) {
+    if (!name.startsWith(kOldPrefix))
+        return S_ISREG(st.st_mode) && st.st_uid == geteuid();
+    return !S_ISDIR(st.st_mode) && (st.st_uid == geteuid() || st.st_uid == folderOwner);
+}
+
+// Every work name in the folder, each an entry a run can have left; false, before anything
 // changed, when one is anything else.
 bool listWork(Recovery& r, QStringList& found) {
+    struct stat folder {};
+    if (fstat(r.dir, &folder) != 0)
+        return r.failed(QStringLiteral("."));
     const int listFd = openat(r.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* listing = listFd >= 0 ? fdopendir(listFd) : nullptr;
     if (!listing) {
@@ -145,7 +158,7 @@ bool listWork(Recovery& r, QStringList& found) {
             ok = r.failed(name);
             break;
         }
-        if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        if (!leftByARun(name, st, folder.st_uid)) {
             ok = r.notOurs(name);
             break;
         }

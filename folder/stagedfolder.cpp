@@ -139,7 +139,7 @@ constexpr int kRemadeAtMost = 20;
 
 } // namespace
 
-StagedFolder::StagedFolder(QString folder)
+StagedFolder::StagedFolder(QString folder, Missing missing)
     : m_folder(std::move(folder)) {
     if (m_folder.isEmpty()) {
         m_folderProblem = QStringLiteral("No folder was given");
@@ -147,11 +147,17 @@ StagedFolder::StagedFolder(QString folder)
     }
     const QString shown = QDir::toNativeSeparators(m_folder);
     // A run that made the folder and failed takes it away again, perhaps while this one waits for
-    // it: then it is made again, as the run that waited would have found it missing at its start.
-    for (int remade = 0; openLocked(shown); ++remade) {
-        if (stillAt(m_dir, encoded(m_folder)))
+    // it, or just before this one opens it: then it is made again, as this run would have made it
+    // had it found it missing at its start.
+    for (int remade = 0;; ++remade) {
+        const bool opened = openLocked(shown);
+        if (opened && stillAt(m_dir, encoded(m_folder)))
             break;
-        ::close(m_dir);
+        // Not opened: only a folder that is not there, for a run told to make it, is made.
+        if (!opened && (missing == Missing::Refuse || QFileInfo::exists(m_folder)))
+            return;
+        if (opened)
+            ::close(m_dir);
         m_dir = -1;
         if (remade == kRemadeAtMost || !QDir().mkpath(m_folder)) {
             m_folderProblem =
@@ -159,6 +165,7 @@ StagedFolder::StagedFolder(QString folder)
                     .arg(shown);
             return;
         }
+        m_folderProblem.clear();
     }
     if (m_dir < 0)
         return;

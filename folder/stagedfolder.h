@@ -47,7 +47,12 @@ bool removeUnusedFolder(const QString& folder);
 //   for was taken away meanwhile, it makes the folder again.
 class StagedFolder {
 public:
-    explicit StagedFolder(QString folder);
+    // What a folder that is not there (or no longer, once this run had waited for it) is met with.
+    enum class Missing {
+        Refuse, // the run fails: the folder was chosen as it stood
+        Make,   // it is made, parents and all: a folder named for the run to make
+    };
+    explicit StagedFolder(QString folder, Missing missing = Missing::Refuse);
     ~StagedFolder(); // discards whatever was not committed, then lets go of the folder
     StagedFolder(const StagedFolder&) = delete;
     StagedFolder& operator=(const StagedFolder&) = delete;

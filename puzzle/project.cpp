@@ -88,11 +88,11 @@ ProjectOutcome writeThrough(picture::Source& source, Grid grid, folder::StagedFo
 
 } // namespace
 
-ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const ProjectFolder& folder,
                             PieceStorage storage,
                             const std::function<QByteArray(const MadePieces&)>& pageText,
                             const SliceCallbacks& callbacks) {
-    folder::StagedFolder out(folder);
+    folder::StagedFolder out(folder.path, folder.missing);
     FolderSink folderSink(out);
     MadePieces made;
     RecordingSink sink(storage == PieceStorage::Files ? &folderSink : nullptr, made);
@@ -105,16 +105,16 @@ ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& f
         callbacks);
 }
 
-ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const ProjectFolder& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks) {
     return writeProject(
         source, grid, folder, [&pageText] { return pageText; }, callbacks);
 }
 
-ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const ProjectFolder& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks) {
-    folder::StagedFolder out(folder);
+    folder::StagedFolder out(folder.path, folder.missing);
     FolderSink sink(out);
     return writeThrough(
         source, grid, out, sink, [&](QSize) { return pageText(); }, callbacks);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "folder/stagedfolder.h"
 #include "picture/picturesource.h"
 #include "puzzle/slicer.h"
 
@@ -14,6 +15,17 @@
 
 namespace puzzle {
 
+// Where the puzzle goes, and whether a folder that is not there is made.
+struct ProjectFolder {
+    // A path alone is a folder as it stands.
+    ProjectFolder(QString where,
+                  folder::StagedFolder::Missing missing = folder::StagedFolder::Missing::Refuse)
+        : path(std::move(where))
+        , missing(missing) {}
+    QString path;
+    folder::StagedFolder::Missing missing;
+};
+
 struct ProjectOutcome {
     bool ok = false;
     QString error;
@@ -24,10 +36,10 @@ struct ProjectOutcome {
 
 // The whole folder: pieces, "white.jpg" and "index.html" holding `pageText` byte for byte, moved
 // into place only when all are complete. On failure the folder is left as it was.
-ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const ProjectFolder& folder,
                             const QByteArray& pageText, const SliceCallbacks& callbacks = {});
 // The same, with the page asked for only once the pieces are staged.
-ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const ProjectFolder& folder,
                             const std::function<QByteArray()>& pageText,
                             const SliceCallbacks& callbacks = {});
 
@@ -45,7 +57,7 @@ struct MadePieces {
 };
 
 // The pieces made into `storage`, then "index.html" built from them.
-ProjectOutcome writeProject(picture::Source& source, Grid grid, const QString& folder,
+ProjectOutcome writeProject(picture::Source& source, Grid grid, const ProjectFolder& folder,
                             PieceStorage storage,
                             const std::function<QByteArray(const MadePieces&)>& pageText,
                             const SliceCallbacks& callbacks = {});

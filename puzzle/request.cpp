@@ -55,7 +55,7 @@ QByteArray modernPageBytes(Grid grid, bool solveButton, const PageChoice& choice
 }
 
 ProjectOutcome writeModernProject(picture::Source& source, Grid grid, bool solveButton,
-                                  const PageChoice& choice, const QString& folder,
+                                  const PageChoice& choice, const ProjectFolder& folder,
                                   const SliceCallbacks& callbacks) {
     return writeProject(
         source, grid, folder, choice.singleFile ? PieceStorage::InPage : PieceStorage::Files,

@@ -40,7 +40,7 @@ QByteArray modernPageBytes(Grid grid, bool solveButton, const PageChoice& choice
 
 // The whole modern puzzle from `source` into `folder`.
 ProjectOutcome writeModernProject(picture::Source& source, Grid grid, bool solveButton,
-                                  const PageChoice& choice, const QString& folder,
+                                  const PageChoice& choice, const ProjectFolder& folder,
                                   const SliceCallbacks& callbacks = {});
 
 } // namespace puzzle
