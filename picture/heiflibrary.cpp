@@ -29,6 +29,8 @@ Library* load() {
         find(handle, "heif_image_handle_get_width", l.imageHandleGetWidth) &&
         find(handle, "heif_image_handle_get_height", l.imageHandleGetHeight) &&
         find(handle, "heif_image_handle_has_alpha_channel", l.imageHandleHasAlphaChannel) &&
+        find(handle, "heif_image_handle_get_luma_bits_per_pixel",
+             l.imageHandleGetLumaBitsPerPixel) &&
         find(handle, "heif_decoding_options_alloc", l.decodingOptionsAlloc) &&
         find(handle, "heif_decoding_options_free", l.decodingOptionsFree) &&
         find(handle, "heif_decode_image", l.decodeImage) &&
@@ -36,6 +38,8 @@ Library* load() {
         find(handle, "heif_image_get_width", l.imageGetWidth) &&
         find(handle, "heif_image_get_height", l.imageGetHeight) &&
         find(handle, "heif_image_get_plane_readonly", l.imageGetPlaneReadonly) &&
+        find(handle, "heif_image_get_colorspace", l.imageGetColorspace) &&
+        find(handle, "heif_image_get_bits_per_pixel_range", l.imageGetBitsPerPixelRange) &&
         find(handle, "heif_image_is_premultiplied_alpha", l.imageIsPremultipliedAlpha);
     // Left loaded: its codecs may keep threads and state until the process ends.
     return found ? &library : nullptr;

@@ -20,6 +20,7 @@ struct Library {
     decltype(&heif_image_handle_get_width) imageHandleGetWidth = nullptr;
     decltype(&heif_image_handle_get_height) imageHandleGetHeight = nullptr;
     decltype(&heif_image_handle_has_alpha_channel) imageHandleHasAlphaChannel = nullptr;
+    decltype(&heif_image_handle_get_luma_bits_per_pixel) imageHandleGetLumaBitsPerPixel = nullptr;
     decltype(&heif_decoding_options_alloc) decodingOptionsAlloc = nullptr;
     decltype(&heif_decoding_options_free) decodingOptionsFree = nullptr;
     decltype(&heif_decode_image) decodeImage = nullptr;
@@ -27,6 +28,8 @@ struct Library {
     decltype(&heif_image_get_width) imageGetWidth = nullptr;
     decltype(&heif_image_get_height) imageGetHeight = nullptr;
     decltype(&heif_image_get_plane_readonly) imageGetPlaneReadonly = nullptr;
+    decltype(&heif_image_get_colorspace) imageGetColorspace = nullptr;
+    decltype(&heif_image_get_bits_per_pixel_range) imageGetBitsPerPixelRange = nullptr;
     decltype(&heif_image_is_premultiplied_alpha) imageIsPremultipliedAlpha = nullptr;
 };
 

@@ -5,7 +5,7 @@
 #include "picture/messages.h"
 #include "picture/picturefile.h"
 
-#include <cstring>
+#include <malloc.h>
 
 namespace picture {
 namespace {
@@ -67,48 +67,172 @@ struct FileReader {
     }
 };
 
+// Where the decoded picture's samples lie: red, green and blue (grey: one plane three times) and
+// alpha, `step` bytes from one pixel to the next, `stride` bytes from one row to the next.
+struct Samples {
+    const uint8_t* channel[4] = {}; // R, G, B, A (null when opaque)
+    int stride[4] = {};
+    int step = 1;
+    QSize size;
+};
+
 class HeifSource final : public BandSource {
 public:
-    HeifSource(const QString& path, Image image, QSize size, bool alpha)
-        : BandSource(path, size, alpha, Orientation::Upright)
+    HeifSource(const QString& path, Image image, const Samples& samples)
+        : BandSource(path, samples.size, samples.channel[3] != nullptr, Orientation::Upright)
         , m_image(std::move(image))
-        , m_width(size.width())
-        , m_alpha(alpha) {
-        m_pixels = lib().imageGetPlaneReadonly(m_image.get(), heif_channel_interleaved, &m_stride);
-    }
+        , m_samples(samples)
+        , m_premultiplied(samples.channel[3] && lib().imageIsPremultipliedAlpha(m_image.get())) {}
 
     bool decodedWhole() const override { return true; }
 
 protected:
     bool readRows(uchar* out, qsizetype stride, int rows, QString&) override {
-        const bool premultiplied = m_alpha && lib().imageIsPremultipliedAlpha(m_image.get());
+        const int width = m_samples.size.width();
         for (int i = 0; i < rows; ++i, ++m_row) {
-            const uint8_t* from = m_pixels + qsizetype(m_stride) * m_row;
             auto* to = reinterpret_cast<QRgb*>(out + stride * i);
-            if (!m_alpha) {
-                for (int x = 0; x < m_width; ++x, from += 3)
-                    to[x] = qRgb(from[0], from[1], from[2]);
-                continue;
-            }
-            for (int x = 0; x < m_width; ++x, from += 4) {
-                const QRgb pixel = qRgba(from[0], from[1], from[2], from[3]);
-                to[x] = premultiplied ? qUnpremultiply(pixel) : pixel;
-            }
+            if (m_samples.step == 1)
+                pack<1>(to, width);
+            else if (m_samples.step == 3)
+                pack<3>(to, width);
+            else
+                pack<4>(to, width);
+            if (m_premultiplied)
+                for (int x = 0; x < width; ++x)
+                    to[x] = qUnpremultiply(to[x]);
         }
         return true;
     }
 
 private:
+    const uint8_t* rowOf(int channel) const {
+        return m_samples.channel[channel] + qsizetype(m_samples.stride[channel]) * m_row;
+    }
+
+    // One row, in loops of whole rows that the compiler turns into vector code.
+    template <int kStep>
+    void pack(QRgb* to, int width) const {
+        const uint8_t* r = rowOf(0);
+        const uint8_t* g = rowOf(1);
+        const uint8_t* b = rowOf(2);
+        if (!m_samples.channel[3]) {
+            for (int x = 0; x < width; ++x)
+                to[x] =
+                    0xFF000000u | uint(r[x * kStep]) << 16 | uint(g[x * kStep]) << 8 | b[x * kStep];
+            return;
+        }
+        const uint8_t* a = rowOf(3);
+        for (int x = 0; x < width; ++x)
+            to[x] = uint(a[x * kStep]) << 24 | uint(r[x * kStep]) << 16 | uint(g[x * kStep]) << 8 |
+                    b[x * kStep];
+    }
+
     Image m_image;
-    const uint8_t* m_pixels = nullptr;
-    int m_stride = 0;
-    int m_width;
-    bool m_alpha;
+    Samples m_samples;
+    bool m_premultiplied;
     int m_row = 0;
 };
 
+// The samples of `image` as libheif keeps them after its own colour conversion, when they are
+// 8-bit planes of the picture's size: R, G and B, or grey, and alpha when `alpha`.
+bool planes(const heif_image* image, bool alpha, Samples& samples) {
+    const heif_colorspace space = lib().imageGetColorspace(image);
+    if (space != heif_colorspace_RGB && space != heif_colorspace_monochrome)
+        return false;
+    const bool grey = space == heif_colorspace_monochrome;
+    const heif_channel channels[4] = {grey ? heif_channel_Y : heif_channel_R,
+                                      grey ? heif_channel_Y : heif_channel_G,
+                                      grey ? heif_channel_Y : heif_channel_B, heif_channel_Alpha};
+    samples.size =
+        QSize(lib().imageGetWidth(image, channels[0]), lib().imageGetHeight(image, channels[0]));
+    for (int i = 0; i < (alpha ? 4 : 3); ++i) {
+        const heif_channel channel = channels[i];
+        samples.channel[i] = lib().imageGetPlaneReadonly(image, channel, &samples.stride[i]);
+        if (!samples.channel[i] || lib().imageGetBitsPerPixelRange(image, channel) != 8 ||
+            QSize(lib().imageGetWidth(image, channel), lib().imageGetHeight(image, channel)) !=
+                samples.size ||
+            samples.stride[i] < samples.size.width())
+            return false;
+    }
+    samples.step = 1;
+    return true;
+}
+
+// The samples of `image`, decoded as interleaved RGB or RGBA.
+bool interleaved(const heif_image* image, bool alpha, Samples& samples) {
+    samples.size = QSize(lib().imageGetWidth(image, heif_channel_interleaved),
+                         lib().imageGetHeight(image, heif_channel_interleaved));
+    samples.step = alpha ? 4 : 3;
+    int stride = 0;
+    const uint8_t* pixels = lib().imageGetPlaneReadonly(image, heif_channel_interleaved, &stride);
+    if (!pixels || stride < samples.size.width() * samples.step)
+        return false;
+    for (int i = 0; i < samples.step; ++i) {
+        samples.channel[i] = pixels + i;
+        samples.stride[i] = stride;
+    }
+    return true;
+}
+
+// The primary image decoded as `colorspace` and `chroma`; null with `why` set when it cannot be.
+Image decodeAs(const heif_image_handle* primary, heif_colorspace colorspace, heif_chroma chroma,
+               QString& why) {
+    heif_decoding_options* options = lib().decodingOptionsAlloc();
+    if (!options) {
+        why = notEnoughMemory();
+        return nullptr;
+    }
+    options->convert_hdr_to_8bit = 1;
+    options->strict_decoding = 1;
+    heif_image* decoded = nullptr;
+    const heif_error error = lib().decodeImage(primary, &decoded, colorspace, chroma, options);
+    lib().decodingOptionsFree(options);
+    Image image(decoded);
+    if (error.code != heif_error_Ok) {
+        why = cause(error);
+        return nullptr;
+    }
+    return image;
+}
+
+// libheif 1.15 turns a picture of 8-bit samples into planes of R, G and B (grey stays one plane)
+// before it hands it out; asked for interleaved RGB, it then writes the whole picture once more,
+// into a third buffer of its size, at a cost in time and peak memory. Such a picture is asked for
+// as libheif keeps it, and its planes are put together here row by row as the rows are read. Any
+// other (more bits, made 8-bit by libheif) comes as interleaved RGB. Null with `why` set when the
+// picture cannot be decoded.
+Image decodeSamples(const heif_image_handle* primary, bool alpha, Samples& samples, QString& why) {
+    if (lib().imageHandleGetLumaBitsPerPixel(primary) == 8) {
+        Image image = decodeAs(primary, heif_colorspace_undefined, heif_chroma_undefined, why);
+        if (!image || planes(image.get(), alpha, samples))
+            return image;
+        samples = {};
+    }
+    Image image = decodeAs(primary, heif_colorspace_RGB,
+                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, why);
+    if (image && !interleaved(image.get(), alpha, samples)) {
+        why = damagedData(QStringLiteral("it decodes to another size than it says"));
+        return nullptr;
+    }
+    return image;
+}
+
+// libheif decodes a picture into the codec's buffers, copies it out, converts that copy into
+// another and frees each behind it: several blocks of the picture's size, one after the other.
+// glibc maps each block this large afresh and unmaps it when freed, so every page of the next is
+// faulted in again, which on a 12-megapixel picture costs more time than libheif's colour
+// conversion. Kept in the heap, a freed block serves the next one. Once for the process: its other
+// large blocks are few and live long.
+void keepLargeBlocksInHeap() {
+    static const bool kept = [] {
+        constexpr int kLarge = 512 * 1024 * 1024;
+        return mallopt(M_MMAP_THRESHOLD, kLarge) == 1 && mallopt(M_TRIM_THRESHOLD, kLarge) == 1;
+    }();
+    (void)kept;
+}
+
 // The primary image of an open file, decoded; null with `why` set when it cannot be.
-Image decodePrimary(heif_context* context, bool& alpha, QString& why) {
+Image decodePrimary(heif_context* context, Samples& samples, QString& why) {
     heif_image_handle* primary = nullptr;
     if (const heif_error error = lib().contextGetPrimaryImageHandle(context, &primary);
         error.code != heif_error_Ok) {
@@ -126,22 +250,11 @@ Image decodePrimary(heif_context* context, bool& alpha, QString& why) {
         why = tooManyPixels(width, height);
         return nullptr;
     }
-    alpha = lib().imageHandleHasAlphaChannel(primary) != 0;
-    heif_decoding_options* options = lib().decodingOptionsAlloc();
-    if (!options) {
-        why = notEnoughMemory();
-        return nullptr;
-    }
-    options->convert_hdr_to_8bit = 1;
-    options->strict_decoding = 1;
-    heif_image* decoded = nullptr;
-    const heif_error error = lib().decodeImage(
-        primary, &decoded, heif_colorspace_RGB,
-        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
-    lib().decodingOptionsFree(options);
-    Image image(decoded);
-    if (error.code != heif_error_Ok) {
-        why = cause(error);
+    const bool alpha = lib().imageHandleHasAlphaChannel(primary) != 0;
+    Image image = decodeSamples(primary, alpha, samples, why);
+    if (image && (samples.size.isEmpty() ||
+                  qint64(samples.size.width()) * samples.size.height() > kMaxPixels)) {
+        why = damagedData(QStringLiteral("it decodes to another size than it says"));
         return nullptr;
     }
     return image;
@@ -184,20 +297,12 @@ FormatOpening openHeif(const std::shared_ptr<const PictureFile>& file) {
         opening.error = cause(error);
         return opening;
     }
-    bool alpha = false;
-    Image image = decodePrimary(context.get(), alpha, opening.error);
+    keepLargeBlocksInHeap();
+    Samples samples;
+    Image image = decodePrimary(context.get(), samples, opening.error);
     if (!image)
         return opening;
-    const QSize size(lib().imageGetWidth(image.get(), heif_channel_interleaved),
-                     lib().imageGetHeight(image.get(), heif_channel_interleaved));
-    int stride = 0;
-    if (size.isEmpty() || qint64(size.width()) * size.height() > kMaxPixels ||
-        !lib().imageGetPlaneReadonly(image.get(), heif_channel_interleaved, &stride) ||
-        stride < size.width() * (alpha ? 4 : 3)) {
-        opening.error = damagedData(QStringLiteral("it decodes to another size than it says"));
-        return opening;
-    }
-    opening.source = std::make_unique<HeifSource>(file->path(), std::move(image), size, alpha);
+    opening.source = std::make_unique<HeifSource>(file->path(), std::move(image), samples);
     return opening;
 }
 

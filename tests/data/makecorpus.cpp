@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -536,6 +537,20 @@ QByteArray webp(const QImage& image, QStringList args = {}) {
     return encodedBy(QStringLiteral("cwebp"), args << QStringLiteral("-q") << "90", {image});
 }
 
+// HEIF pictures of each chroma layout, range and matrix, expected as libheif itself shows them
+// (heif-convert): its RGB, kept beside as "<name>.libheif.png", and laid on white.
+void heifAsLibheifShowsIt(const QString& name, const QImage& image, const QStringList& args) {
+    const QString stored = g_out.filePath(name), shown = name + QStringLiteral(".libheif.png");
+    const QByteArray bytes = heif(image, args);
+    put(name, bytes);
+    if (QProcess::execute(QStringLiteral("heif-convert"), {stored, g_out.filePath(shown)}) != 0)
+        fatal("heif-convert failed on " + name);
+    QImage onWhite(QImage(g_out.filePath(shown)).size(), QImage::Format_RGB32);
+    onWhite.fill(Qt::white);
+    QPainter(&onWhite).drawImage(0, 0, QImage(g_out.filePath(shown)));
+    mustWork(name, bytes, 4, onWhite);
+}
+
 // The last box of `type` overwritten with the same number of bytes from `with`.
 QByteArray withBox(QByteArray bytes, const char* type, const QByteArray& with) {
     const qsizetype at = bytes.lastIndexOf(type) - 4;
@@ -630,6 +645,20 @@ void makeFormatCorpus(const QImage& pattern, const QImage& busy) {
              withBox(heif(storedFor(pattern, 8)), "pixi",
                      QByteArray("\0\0\0\x10irot\1", 9) + QByteArray(7, 0)),
              4, pattern);
+    QImage hues(161, 121, QImage::Format_ARGB32); // odd sides: a last chroma sample of one pixel
+    for (int y = 0; y < hues.height(); ++y)
+        for (int x = 0; x < hues.width(); ++x)
+            hues.setPixelColor(x, y, QColor::fromHsv(x * 2, 255 - y, 255, 255 - x));
+    const QImage opaque = hues.convertToFormat(QImage::Format_RGB32);
+    for (const auto& [name, args] : std::vector<std::pair<QString, QStringList>>{
+             {"ycbcr-420.heic", {"-p", "chroma=420"}},
+             {"ycbcr-422.heic", {"-p", "chroma=422"}},
+             {"limited-range-709.heic", {"--matrix_coefficients=1", "--full_range_flag=0"}},
+             {"ycbcr-420.avif", {"-A", "-p", "chroma=420"}}})
+        heifAsLibheifShowsIt(name, opaque, args);
+    heifAsLibheifShowsIt("alpha-420.heic", hues, {"-p", "chroma=420"});
+    heifAsLibheifShowsIt("alpha-444.avif", hues, {"-A", "-p", "chroma=444"});
+    heifAsLibheifShowsIt("grey.heic", opaque.convertToFormat(QImage::Format_Grayscale8), {});
     const QByteArray busyHeic = heif(busy);
     mustFail(QStringLiteral("truncated.heic"), busyHeic.left(busyHeic.size() * 55 / 100), 4);
     const QByteArray busyAvif = heif(busy, {"-A"});

@@ -6,6 +6,8 @@
 
 #include "robustness.h"
 
+#include "picture/picturesource.h"
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -107,6 +109,31 @@ private slots:
         qInfo("corpus: %d cases tried (%lld pictures, two roads each), %d passed; %d files "
               "checked intact",
               m_tried, qlonglong(m_cases.size()), m_passed, m_intact);
+    }
+
+    // A HEIF picture's rows are libheif's own RGB and alpha (as heif-convert writes them).
+    void heifRowsAreLibheifs_data() {
+        QTest::addColumn<QString>("file");
+        for (const CorpusCase& c : m_cases)
+            if (QFileInfo::exists(corpusFile(c.file + ".libheif.png")))
+                QTest::newRow(qPrintable(c.file)) << c.file;
+    }
+    void heifRowsAreLibheifs() {
+        QFETCH(QString, file);
+        const QImage expected = QImage(corpusFile(file + ".libheif.png"));
+        QString error;
+        const std::unique_ptr<picture::Source> source =
+            picture::openSource(corpusFile(file), error);
+        QImage rows;
+        QVERIFY2(source && source->nextRows(expected.height(), rows, error), qPrintable(error));
+        QCOMPARE(rows.size(), expected.size());
+        int worst = 0;
+        for (int y = 0; y < rows.height(); ++y)
+            for (int x = 0; x < rows.width(); ++x)
+                for (int shift = 0; shift < 32; shift += 8)
+                    worst = std::max(worst, qAbs(int(rows.pixel(x, y) >> shift & 0xFF) -
+                                                 int(expected.pixel(x, y) >> shift & 0xFF)));
+        QVERIFY2(worst <= 1, qPrintable(QStringLiteral("a sample differs by %1").arg(worst)));
     }
 
     void throughTheWindow_data() { addRows(); }
