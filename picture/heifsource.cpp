@@ -2,6 +2,7 @@
 #include "picture/heifsource.h"
 
 #include "picture/heiflibrary.h"
+#include "picture/memoryneed.h"
 #include "picture/messages.h"
 #include "picture/picturefile.h"
 
@@ -251,6 +252,10 @@ Image decodePrimary(heif_context* context, Samples& samples, QString& why) {
         return nullptr;
     }
     const bool alpha = lib().imageHandleHasAlphaChannel(primary) != 0;
+    // Decoded whole: the codec's planes, then libheif's RGB (and alpha) beside them.
+    why = memoryShortfall(width * height * (alpha ? 6 : 5));
+    if (!why.isEmpty())
+        return nullptr;
     Image image = decodeSamples(primary, alpha, samples, why);
     if (image && (samples.size.isEmpty() ||
                   qint64(samples.size.width()) * samples.size.height() > kMaxPixels)) {

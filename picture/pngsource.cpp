@@ -2,6 +2,7 @@
 #include "picture/pngsource.h"
 
 #include "picture/jpegsource.h"
+#include "picture/memoryneed.h"
 #include "picture/messages.h"
 #include "picture/picturefile.h"
 
@@ -268,6 +269,11 @@ FormatOpening openPng(const std::shared_ptr<const PictureFile>& file) {
         opening.error = damagedData(QStringLiteral("its rows cannot be made 32 bits a pixel"));
         return opening;
     }
+    // An interlaced picture is decoded whole before its first row comes out.
+    if (header.passes > 1)
+        opening.error = memoryShortfall(qint64(header.rowBytes) * header.height);
+    if (!opening.error.isEmpty())
+        return opening;
     const Orientation orientation = reader->with(&exifChunkOrientation);
     opening.source =
         std::make_unique<PngSource>(file->path(), std::move(reader), header, orientation);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "picture/webpsource.h"
 
+#include "picture/memoryneed.h"
 #include "picture/messages.h"
 #include "picture/picturefile.h"
 
@@ -62,6 +63,8 @@ public:
     // Sets up the decoder; empty when it is ready, else why not.
     QString start() {
         const std::size_t bytes = std::size_t(m_stride) * std::size_t(m_frame.rect.height());
+        if (QString why = memoryShortfall(qint64(bytes)); !why.isEmpty())
+            return why;
         m_pixels.reset(new (std::nothrow) uchar[bytes]);
         if (!m_pixels || !WebPInitDecoderConfig(&m_config))
             return notEnoughMemory();
