@@ -71,7 +71,6 @@ bool decodeSample(DeferredTransform* deferred, Planes& out) {
     jpeg_decompress_struct c{};
     Errors errors;
     c.err = install(errors);
-    jpeg_create_decompress(&c);
     const int scale = deferred ? 2 : 1;
     JSAMPROW y[kHeight], cb[kChromaHeight], cr[kChromaHeight];
     for (int i = 0; i < kHeight; ++i)
@@ -82,7 +81,9 @@ bool decodeSample(DeferredTransform* deferred, Planes& out) {
     }
     JSAMPARRAY planes[3] = {y, cb, cr};
     bool read = false;
+    // Even making the decompressor can fail (no memory) and jump back here.
     if (!setjmp(errors.jump)) {
+        jpeg_create_decompress(&c);
         jpeg_mem_src(&c, kSample, sizeof kSample);
         jpeg_read_header(&c, TRUE);
         c.raw_data_out = TRUE;
@@ -126,7 +127,14 @@ bool deferredTransformTrusted() {
     static const bool trusted = [] {
         bool agrees = false;
         try {
-            std::thread check([&agrees] { agrees = deferredAgrees(); });
+            // Whatever goes wrong on the thread (no memory) means the public road.
+            std::thread check([&agrees]() noexcept {
+                try {
+                    agrees = deferredAgrees();
+                } catch (...) {
+                    agrees = false;
+                }
+            });
             check.join();
         } catch (const std::system_error&) {
             // No thread to check on: the public road needs none.
