@@ -170,7 +170,8 @@ Arguments readArguments(int argc, char** argv) {
 // The options as `tilemaven --help` lists them.
 void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
-        "Cuts a JPEG, GIF, PNG, WebP, HEIC or AVIF picture into an N x N web puzzle: the pieces, "
+        "Cuts a JPEG, GIF, PNG, WebP, HEIC or AVIF picture into a web puzzle of N x N pieces "
+        "(or C x R for the modern page): the pieces, "
         "white.jpg and index.html, written into FOLDER.\n"
         "Nothing is written outside FOLDER: a symbolic link or other entry standing at one of "
         "those names is replaced by the new file, and what it points to is left alone. The files "
