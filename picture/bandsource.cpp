@@ -29,15 +29,9 @@ bool BandSource::nextRows(int rows, QImage& band, QString& error) {
         return false;
     };
     if (rows > 0) {
-        // A band over memory of the caller's is written in place when it has the right shape.
         const QImage::Format format = m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-        if (band.width() != m_stored.width() || band.height() != rows || band.format() != format ||
-            !band.isDetached())
-            band = QImage(m_stored.width(), rows, format);
-        if (band.isNull()) {
-            error = noMemoryForRows(rows);
+        if (!shapeBand(band, m_stored.width(), rows, format, error))
             return false;
-        }
         QString why;
         if (!readRows(band.bits(), band.bytesPerLine(), rows, why))
             return failed(why);

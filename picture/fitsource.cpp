@@ -150,13 +150,8 @@ public:
             band = QImage();
             return true;
         }
-        if (band.width() != m_size.width() || band.height() != rows ||
-            band.format() != QImage::Format_RGB32 || !band.isDetached())
-            band = QImage(m_size.width(), rows, QImage::Format_RGB32);
-        if (band.isNull()) {
-            error = noMemoryForRows(rows);
+        if (!shapeBand(band, m_size.width(), rows, QImage::Format_RGB32, error))
             return false;
-        }
         const float scale = 1.0f / (float(m_inSize.width()) * float(m_inSize.height()));
         for (int r = 0; r < rows; ++r, ++m_next) {
             const Span& span = m_rows[std::size_t(m_next)];

@@ -53,13 +53,8 @@ public:
         if (!start(Mode::Pixels, error))
             return false;
         if (rows > 0) {
-            if (band.width() != m_size.width() || band.height() != rows ||
-                band.format() != QImage::Format_RGB32 || !band.isDetached())
-                band = QImage(m_size.width(), rows, QImage::Format_RGB32);
-            if (band.isNull()) {
-                error = noMemoryForRows(rows);
+            if (!shapeBand(band, m_size.width(), rows, QImage::Format_RGB32, error))
                 return false;
-            }
             uchar* bits = band.bits();
             const qsizetype stride = band.bytesPerLine();
             const bool read = m_decoder.run([bits, stride, rows](jpeg_decompress_struct& c) {

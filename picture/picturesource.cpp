@@ -4,11 +4,22 @@
 #include "picture/bandsource.h"
 #include "picture/gifdecoder.h"
 #include "picture/jpegsource.h"
+#include "picture/messages.h"
 #include "picture/picturefile.h"
 
 #include <QDir>
 
 namespace picture {
+
+bool shapeBand(QImage& band, int width, int rows, QImage::Format format, QString& error) {
+    if (band.width() != width || band.height() != rows || band.format() != format ||
+        !band.isDetached())
+        band = QImage(width, rows, format);
+    if (band.isNull())
+        error = noMemoryForRows(rows);
+    return !band.isNull();
+}
+
 namespace {
 
 // A GIF kept as one colour index a pixel, drawn into each band as it is asked for: the whole
@@ -28,13 +39,8 @@ public:
         const QImage::Format format =
             m_gif->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
         if (rows > 0) {
-            if (band.width() != m_gif->size().width() || band.height() != rows ||
-                band.format() != format || !band.isDetached())
-                band = QImage(m_gif->size().width(), rows, format);
-            if (band.isNull()) {
-                error = noMemoryForRows(rows);
+            if (!shapeBand(band, m_gif->size().width(), rows, format, error))
                 return false;
-            }
             m_gif->renderRows(m_next, rows, band.bits(), band.bytesPerLine());
         }
         m_next += rows;

@@ -26,6 +26,11 @@ public:
     virtual bool nextRows(int rows, QImage& band, QString& error) = 0;
 };
 
+// `band` made `width` x `rows` in `format` for a source to write into: a band of the caller's
+// with that shape, not shared, is written in place. False with `error` set when there is no
+// memory for it.
+bool shapeBand(QImage& band, int width, int rows, QImage::Format format, QString& error);
+
 // How much of a picture that is decoded band by band openSource() reads before it returns; a
 // picture decoded whole is read to its end in any case.
 enum class SourceCheck {
