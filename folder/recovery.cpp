@@ -124,12 +124,14 @@ bool isWorkName(const QString& name) {
 
 // Whether the entry at a work name can be one a run of this user left there. Staged files and the
 // journal are regular files it made. An older file is whatever stood at a puzzle's name when the
-// run set it aside: a link or a FIFO of this user, or a file of the folder's owner, which this
-// user could move; it is only ever renamed or removed, never opened.
+// run set it aside: anything of this user's but a folder, or a file of the folder's owner, which
+// this user could move; it is only ever renamed or removed, never opened. Another's file must
+// have no second name, so that nobody can plant there a link to a file of the owner's.
 bool leftByARun(const QString& name, const struct stat& st, uid_t folderOwner) {
     if (!name.startsWith(kOldPrefix))
         return S_ISREG(st.st_mode) && st.st_uid == geteuid();
-    return !S_ISDIR(st.st_mode) && (st.st_uid == geteuid() || st.st_uid == folderOwner);
+    return !S_ISDIR(st.st_mode) &&
+           (st.st_uid == geteuid() || (st.st_uid == folderOwner && st.st_nlink == 1));
 }
 
 // Every work name in the folder, each an entry a run can have left; false, before anything

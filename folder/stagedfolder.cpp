@@ -150,19 +150,22 @@ StagedFolder::StagedFolder(QString folder, Missing missing)
     // it, or just before this one opens it: then it is made again, as this run would have made it
     // had it found it missing at its start.
     for (int remade = 0;; ++remade) {
-        const bool opened = openLocked(shown);
-        if (opened && stillAt(m_dir, encoded(m_folder)))
+        const int failure = openLocked(shown);
+        if (failure == 0 && stillAt(m_dir, encoded(m_folder)))
             break;
         // Not opened: only a folder that is not there, for a run told to make it, is made.
-        if (!opened && (missing == Missing::Refuse || QFileInfo::exists(m_folder)))
+        if (failure != 0 && (failure != ENOENT || missing == Missing::Refuse ||
+                             m_folder.contains(QChar::ReplacementCharacter)))
             return;
-        if (opened)
+        if (failure == 0)
             ::close(m_dir);
         m_dir = -1;
         if (remade == kRemadeAtMost || !QDir().mkpath(m_folder)) {
             m_folderProblem =
-                QStringLiteral("The folder %1 was taken away while this run waited for it")
-                    .arg(shown);
+                failure == 0
+                    ? QStringLiteral("The folder %1 was taken away while this run waited for it")
+                          .arg(shown)
+                    : QStringLiteral("Could not make the folder %1").arg(shown);
             return;
         }
         m_folderProblem.clear();
@@ -178,7 +181,7 @@ StagedFolder::StagedFolder(QString folder, Missing missing)
     m_folderProblem = recover(m_dir, shown);
 }
 
-bool StagedFolder::openLocked(const QString& shown) {
+int StagedFolder::openLocked(const QString& shown) {
     m_dir = ::open(encoded(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dir < 0) {
         const int error = errno;
@@ -193,7 +196,7 @@ bool StagedFolder::openLocked(const QString& shown) {
         else
             m_folderProblem =
                 QStringLiteral("Could not open the folder %1: %2").arg(shown, systemError(error));
-        return false;
+        return error;
     }
     // One run at a time: a second one waits here until the first lets go.
     while (flock(m_dir, LOCK_EX) != 0) {
@@ -202,10 +205,12 @@ bool StagedFolder::openLocked(const QString& shown) {
                 interrupted()
                     ? QStringLiteral("Interrupted while waiting for the folder %1").arg(shown)
                     : QStringLiteral("Could not lock the folder %1: %2").arg(shown, systemError());
-            return false;
+            ::close(m_dir);
+            m_dir = -1;
+            return -1;
         }
     }
-    return true;
+    return 0;
 }
 
 bool removeUnusedFolder(const QString& folder) {

@@ -39,15 +39,17 @@ bool removeUnusedFolder(const QString& folder);
 //   same folder finds them before it writes anything. The newer set is finished only when the
 //   journal says "forward" and every file it names is there whole; otherwise the older files go
 //   back and the staged ones go. Recovery acts on a puzzle's names only: a journal naming another
-//   file, or anything but a regular file of this user at a hidden name, stops the run with nothing
-//   changed (nothing there is opened in a way that could wait); hidden entries under other names
-//   are never touched.
+//   file, or at a hidden name anything that a run of this user cannot have left there, stops the
+//   run with nothing changed (nothing there is opened in a way that could wait); hidden entries
+//   under other names are never touched. A set-aside older entry may be the user's own link or
+//   FIFO, which is only ever renamed or removed.
 // - Only one StagedFolder at a time may work on a folder, across processes: the constructor waits
 //   for an advisory lock on the folder itself (no file is made for it). When the folder it waited
 //   for was taken away meanwhile, it makes the folder again.
 class StagedFolder {
 public:
-    // What a folder that is not there (or no longer, once this run had waited for it) is met with.
+    // What a folder that is not there when the run opens it is met with. One taken away while the
+    // run waited for its lock is made again either way.
     enum class Missing {
         Refuse, // the run fails: the folder was chosen as it stood
         Make,   // it is made, parents and all: a folder named for the run to make
@@ -76,7 +78,9 @@ public:
 
 private:
     struct Entry;
-    bool openLocked(const QString& shown);
+    // 0 once the folder is open and locked; else the error of opening it, or -1 when it could not
+    // be locked, with the problem set and nothing held.
+    int openLocked(const QString& shown);
     bool fail(const QString& error);
     void step();
     bool keepOlder(std::vector<int>& kept);

@@ -85,6 +85,13 @@ public:
         , m_samples(samples)
         , m_premultiplied(samples.channel[3] && lib().imageIsPremultipliedAlpha(m_image.get())) {}
 
+    // The heap keeps large blocks once a HEIF picture is read (see keepLargeBlocksInHeap): this
+    // one's are given back, so that the next picture of a process finds the machine's memory free.
+    ~HeifSource() override {
+        m_image.reset();
+        malloc_trim(0);
+    }
+
     bool decodedWhole() const override { return true; }
 
 protected:
@@ -252,8 +259,10 @@ Image decodePrimary(heif_context* context, Samples& samples, QString& why) {
         return nullptr;
     }
     const bool alpha = lib().imageHandleHasAlphaChannel(primary) != 0;
-    // Decoded whole: the codec's planes, then libheif's RGB (and alpha) beside them.
-    why = memoryShortfall(width * height * (alpha ? 6 : 5));
+    // Decoded whole: the codec's planes (up to 4:4:4), then libheif's RGB (and alpha) beside them;
+    // more bits are made 8-bit from planes of two bytes a sample.
+    const int bytes = (alpha ? 8 : 6) * (lib().imageHandleGetLumaBitsPerPixel(primary) > 8 ? 2 : 1);
+    why = memoryShortfall(width * height * bytes);
     if (!why.isEmpty())
         return nullptr;
     Image image = decodeSamples(primary, alpha, samples, why);

@@ -282,8 +282,8 @@ private slots:
         QVERIFY(sawOlder > 0 && sawNewer > 0);
     }
 
-    // At a hidden name, anything but a regular file of this user, or a journal naming what is not a
-    // puzzle's file, stops a run at once (never waiting on a FIFO), naming it, with nothing
+    // At a hidden name, anything a run of this user cannot have left, or a journal naming what is
+    // not a puzzle's file, stops a run at once (never waiting on a FIFO), naming it, with nothing
     // changed; other names are left alone. Then a run that fails and, once it is taken away, one
     // that works.
     void leftovers_data() {
@@ -299,6 +299,11 @@ private slots:
                 QTest::addRow("%s at %s", kind, name)
                     << QString(name) << QString(kind) << QString(putBack ? "put back" : "refused");
             }
+        // Set aside from a folder of another's: that owner's file, unless it has a second name.
+        for (const char* kind : {"folder owner's", "folder owner's, linked"})
+            QTest::newRow(kind) << QString(".tilemaven-old.index.html") << QString(kind)
+                                << QString(QByteArray(kind).contains("linked") ? "refused"
+                                                                               : "put back");
         QTest::newRow("fifo, another name")
             << QString(".tilemaven-new.notes.txt") << QString("fifo") << QString("left alone");
         QTest::newRow("older file, another name")
@@ -323,9 +328,13 @@ private slots:
         else
             put(at, kind.contains('\n') ? "tilemaven journal 2\n" + kind.toUtf8() + "\nend\n"
                                         : QByteArray("hidden"));
-        if (kind == "another's" &&
-            (geteuid() != 0 || chown(QFile::encodeName(at).constData(), 1, 1) != 0))
+        if (kind.contains("'s") &&
+            (geteuid() != 0 || chown(QFile::encodeName(at).constData(), 1, 1) != 0 ||
+             (kind.contains("owner") && chown(QFile::encodeName(m_path).constData(), 1, 1) != 0)))
             QSKIP("needs root to give a file to another user");
+        if (kind.contains("linked"))
+            QVERIFY(link(QFile::encodeName(at).constData(),
+                         QFile::encodeName(file("second name")).constData()) == 0);
         const QMap<QString, QByteArray> before = state(m_path),
                                         outsideBefore = state(outside.path());
         alarm(60); // a run that waits on a FIFO ends the test here instead of hanging it
