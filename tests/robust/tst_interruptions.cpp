@@ -277,12 +277,11 @@ private slots:
         QSKIP("AddressSanitizer reserves more address space than the limit");
 #endif
         restore(m_folder, m_older);
-        const robust::CommandRun run =
-            robust::runCommand(QStringLiteral("bash"),
-                               QStringList{QStringLiteral("-c"),
-                                           QStringLiteral("ulimit -v 80000; exec \"$0\" \"$@\""),
-                                           QStringLiteral(TILEMAVEN_BINARY)} +
-                                   args(9, m_picture));
+        const robust::CommandRun run = robust::runCommand(
+            QStringLiteral("bash"),
+            QStringList{QStringLiteral("-c"), QStringLiteral("ulimit -v 80000; exec \"$0\" \"$@\""),
+                        QStringLiteral(TILEMAVEN_BINARY)} +
+                args(9, m_picture));
         QVERIFY2(run.status == 0 || run.status == 1, qPrintable(run.err));
         if (run.status == 1) {
             const QString problem = robust::failedCommandProblem(run, QStringLiteral("memory"));
